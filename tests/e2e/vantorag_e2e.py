@@ -1,0 +1,84 @@
+"""Runs the real vantorag.exe under Wine for end-to-end tests and reads its real outputs.
+
+The program is started through the launcher, which prints its full 32-bit exit code (the Linux
+shell would see only the low byte). The Wine prefix is the test harness's own."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BUILD = os.environ.get("VANTORAG_BUILD", "")
+EMULATOR = os.environ.get("VANTORAG_EMULATOR", "")
+STOP_EVENT = "vantor58CB9DDC03674C47856D7D26CCF4F995"
+
+
+def win_path(path):
+    """The Windows form of a Linux path (Wine maps / to Z:)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Result:
+    def __init__(self, exit_code, event, stdout):
+        self.exit_code = exit_code
+        self.event = event
+        self.stdout = stdout
+
+
+def run(args, env=None, event=False, cwd=None, timeout=600):
+    """Runs vantorag.exe with `args` (a list of strings); returns its exit code and stdout."""
+    launcher = os.path.join(BUILD, "tools", "launcher", "launcher.exe")
+    exe = win_path(os.path.join(BUILD, "vantorag.exe"))
+    cmd = [EMULATOR, launcher] + (["--event", STOP_EVENT] if event else []) + ["--", exe] + list(args)
+    full_env = dict(os.environ)
+    full_env.update(env or {})
+    out = subprocess.run(cmd, env=full_env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, timeout=timeout).stdout.decode("utf-8", "replace")
+    code = re.search(r"exit=0x([0-9A-F]{8})", out)
+    if not code:
+        raise AssertionError("launcher printed no exit code:\n" + out)
+    ev = re.search(r"event=(\d)", out)
+    return Result(int(code.group(1), 16), ev and int(ev.group(1)), out[:code.start()])
+
+
+def read_state(path):
+    """The state file's line (UTF-16LE, no mark, one NUL code unit at the end)."""
+    data = open(path, "rb").read()
+    if data[:2] in (b"\xff\xfe", b"\xfe\xff"):
+        raise AssertionError("state file starts with a byte-order mark")
+    if len(data) < 2 or data[-2:] != b"\0\0":
+        raise AssertionError("state file does not end with one NUL code unit: %r" % data[-4:])
+    text = data[:-2].decode("utf-16-le")
+    if "\0" in text or "\n" in text or "\r" in text:
+        raise AssertionError("state file holds more than one line: %r" % text)
+    return text
+
+
+def state_fields(path):
+    fields = read_state(path).split(";")
+    names = ["Phase", "FilesFound", "BytesFound", "FilesProcessed", "BytesProcessed", "CountUnknown",
+             "CountDoesntExist", "CountError", "HashFailures", "CountSafe", "CountMalware", "Skipped",
+             "CountServerError", "ErrorText"]
+    if len(fields) != len(names):
+        raise AssertionError("state line has %d fields: %r" % (len(fields), fields))
+    values = dict(zip(names, fields))
+    for name in names[:-1]:
+        values[name] = int(values[name])
+    return values
+
+
+class TempDirTest(unittest.TestCase):
+    """A test with a private folder under /tmp (reachable from Wine as Z:)."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vantorag_e2e_")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def wpath(self, *parts):
+        return win_path(self.path(*parts))
