@@ -13,6 +13,8 @@ namespace kal {
 class IServiceStatusReporter {
  public:
   virtual ~IServiceStatusReporter() = default;
+  // Start pending -> running, once, when the run begins ("Service started/resumed").
+  virtual void ReportStarted() = 0;
   virtual void ReportPaused() = 0;
   virtual void ReportRunning() = 0;
 };
@@ -27,6 +29,11 @@ class CRunContext {
   bool RunAsService() const { return runAsService_; }
   void SetRunAsService(bool value) { runAsService_ = value; }
   void SetServiceStatusReporter(IServiceStatusReporter* reporter) { service_ = reporter; }
+
+  // A service run moves from start pending to running as the scan begins.
+  void ReportServiceRunning() {
+    if (runAsService_ && service_) service_->ReportStarted();
+  }
 
   // WriteState, then the "Failed to write state file" message in service runs with --errors.
   HRESULT RefreshState(bool force);
