@@ -44,7 +44,8 @@ def run(args, env=None, event=False, cwd=None, timeout=600):
 
 def read_state(path):
     """The state file's line (UTF-16LE, no mark, one NUL code unit at the end)."""
-    data = open(path, "rb").read()
+    with open(path, "rb") as f:
+        data = f.read()
     if data[:2] in (b"\xff\xfe", b"\xfe\xff"):
         raise AssertionError("state file starts with a byte-order mark")
     if len(data) < 2 or data[-2:] != b"\0\0":
