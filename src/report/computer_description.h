@@ -8,6 +8,8 @@
 
 #include "support/win.h"
 
+struct _IP_ADAPTER_ADDRESSES_LH;
+
 namespace kal {
 
 struct OsRecord {
@@ -31,6 +33,11 @@ uint32_t ComputeOsFamily(const OsRecord& record);
 // Filled on the first call, once per process, then read-only.
 const OsRecord& GetOsRecord();
 
+// The record filled from the version resource of `kernelPath` (GetOsRecord passes the system's
+// kernel32.dll). When that can't be read, the version, service pack, platform and product type
+// keep their initial values (so the family is 0); the other fields are still read.
+OsRecord ReadOsRecord(const std::wstring& kernelPath);
+
 struct Connection {
   std::wstring Name;
   uint32_t Type = 0;
@@ -52,6 +59,10 @@ struct ComputerDescription {
   bool IsServerR2 = false;
   std::vector<Connection> Connections;
 };
+
+// One Connection per adapter of the list in its order; of each address family (2 and 23) the last
+// unicast address wins. The socket library must be started (addresses are converted by it).
+std::vector<Connection> ConnectionsFromAdapters(const _IP_ADAPTER_ADDRESSES_LH* adapters);
 
 // Fails only when the process token's user SID can't be read; every other step degrades to
 // empty or zero values.
