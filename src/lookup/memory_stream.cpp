@@ -47,7 +47,13 @@ uint32_t CMemoryStream::Read(void* buffer, uint32_t count, uint32_t offset) {
   const uint32_t left = size_ - position_;
   const uint32_t n = count < left ? count : left;
   if (n == 0) return 0;
-  std::memcpy(static_cast<uint8_t*>(buffer) + offset, data_ + position_, n);
+  uint8_t* out = static_cast<uint8_t*>(buffer) + offset;
+  const uint8_t* in = data_ + position_;
+  if (n <= 8) {  // the codecs' field reads: a library call would cost more than the copy
+    for (uint32_t i = 0; i < n; ++i) out[i] = in[i];
+  } else {
+    std::memcpy(out, in, n);
+  }
   position_ += n;
   return n;
 }
