@@ -209,6 +209,25 @@ TEST(WorkerThread, ClientsRunOneAtATimeLowestIndexFirst) {
   EXPECT_EQ(0, overlaps);
 }
 
+// A client can't register or remove handles from inside Execute: the thread that would have to
+// answer the refresh is the caller itself.
+TEST(WorkerThread, CallsFromTheWorkerThreadAreRefused) {
+  CEventClient client, other;
+  CKalWorkerThread worker;
+  HRESULT add = S_OK, remove = S_OK;
+  client.hook = [&] {
+    add = worker.AddHandle(&other, false, false, 0);
+    remove = worker.RemoveHandle(client.GetHandle());
+  };
+  ASSERT_EQ(S_OK, worker.Initialize());
+  ASSERT_EQ(S_OK, worker.AddHandle(&client, false, true, 0));
+  ASSERT_TRUE(client.WaitExecuted());
+  EXPECT_EQ(E_UNEXPECTED, add);
+  EXPECT_EQ(E_UNEXPECTED, remove);
+  EXPECT_FALSE(other.IsInitialized());
+  EXPECT_TRUE(client.IsInitialized());
+}
+
 TEST(WorkerThread, ClientExceptionEndsTheThreadWithoutHangingCallers) {
   CEventClient thrower, late;
   CEvent thrown(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
