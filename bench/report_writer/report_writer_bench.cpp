@@ -66,8 +66,10 @@ void Fill(CScanItems& items, uint32_t modules) {
     p.CpuTime = pid;
     items.PutProcess(std::move(p));
   }
-  for (uint32_t i = 0; i < modules / 50; ++i) items.PutDriver(L"c:\\windows\\system32\\drivers\\d" + std::to_wstring(i) + L".sys", i + 1);
-  for (uint32_t i = 0; i < modules / 20; ++i) items.AppendAutorun({i + 1, i % 17, L"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\v"});
+  for (uint32_t i = 0; i < modules / 50; ++i)
+    items.PutDriver(L"c:\\windows\\system32\\drivers\\d" + std::to_wstring(i) + L".sys", i + 1);
+  for (uint32_t i = 0; i < modules / 20; ++i)
+    items.AppendAutorun({i + 1, i % 17, L"HKLM\\Software\\Vendor\\Product\\CurrentVersion\\Run\\value"});
 }
 
 int RunOne(uint32_t modules, bool text) {
