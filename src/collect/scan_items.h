@@ -71,6 +71,11 @@ struct ModuleKeyHash {
 // local-time conversion decides daylight saving); 0 stays 0, a year before 1900 gives 0.
 int64_t FileTimeToRecordTime(const FILETIME& utc);
 
+// The form of `path` to hand to the file calls: a drive-absolute or UNC path too long for them
+// (MAX_PATH or more) gets the "\\?\" prefix; anything else is returned unchanged. Items keep
+// the ordinary form, so a file keeps one key however it was reached.
+std::wstring ExtendedLengthPath(const std::wstring& path);
+
 // The PE filter: at least 64 bytes beginning with "MZ" or "ZM", read through a read-only mapping
 // opened with read, write and delete sharing.
 bool LooksLikePeImage(const std::wstring& path);

@@ -6,6 +6,7 @@
 
 #include <wincrypt.h>
 #include <winsvc.h>
+#include <wtsapi32.h>
 
 namespace kal {
 
@@ -80,6 +81,11 @@ struct EventSource {
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { ::DeregisterEventSource(h); }
 };
+struct WtsSessionInfo {  // WTSEnumerateSessionsW results
+  using Type = PWTS_SESSION_INFOW;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type p) { ::WTSFreeMemory(p); }
+};
 }  // namespace traits
 
 using CKernelHandle = UniqueResource<traits::KernelHandle>;
@@ -96,6 +102,7 @@ using CCryptMsg = UniqueResource<traits::CryptMsg>;
 using CLocalMem = UniqueResource<traits::LocalMem>;
 using CLibrary = UniqueResource<traits::Library>;
 using CEventSource = UniqueResource<traits::EventSource>;
+using CWtsSessionInfo = UniqueResource<traits::WtsSessionInfo>;
 
 // Events, mappings, tokens and threads close like any kernel handle but are kinds of their own,
 // so a token can't be passed where an event is expected.
