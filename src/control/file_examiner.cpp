@@ -2,15 +2,14 @@
 // build yet: they find nothing (no version record, empty signer), so every signer stays unasked.
 #include "control/file_examiner.h"
 
-#include <wincrypt.h>
-
 #include "analysis/hash_module_file.h"
+#include "analysis/hash_provider.h"
 
 namespace kal {
 
 void CFileExaminer::BeginPhase() {
   // One provider context for the whole phase; without it the built-in SHA-1 serves.
-  if (!::CryptAcquireContextW(provider_.Put(), nullptr, L"Microsoft Base Cryptographic Provider v1.0", PROV_RSA_FULL, 0)) provider_.Reset();
+  if (FAILED(cryptography::AcquireHashProvider(&provider_))) provider_.Reset();
 }
 
 void CFileExaminer::EndPhase() { provider_.Reset(); }
