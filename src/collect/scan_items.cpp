@@ -58,23 +58,8 @@ int64_t FileTimeToRecordTime(const FILETIME& utc) {
   return seconds < 0 ? 0 : static_cast<int64_t>(seconds);  // not representable: no time
 }
 
-std::wstring ExtendedLengthPath(const std::wstring& path) {
-  if (path.size() < MAX_PATH) return path;
-  // The prefixed form is taken literally, so resolve slashes, "." and ".." first.
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD length = ::GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
-  if (length == 0 || length >= needed) return path;
-  full.resize(length);
-  if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
-  if (full.compare(0, 2, L"\\\\") == 0 && full.size() > 2 && full[2] != L'?' && full[2] != L'.')
-    return L"\\\\?\\UNC\\" + full.substr(2);
-  return path;
-}
-
 bool LooksLikePeImage(const std::wstring& path) {
-  CFileHandle file(::CreateFileW(ExtendedLengthPath(path).c_str(), GENERIC_READ,
+  CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
@@ -114,10 +99,11 @@ HRESULT CScanItems::AddModule(const std::wstring& path, uint32_t* id) {
   item.Path = path;
   item.Gac = InAssemblyCache(path);
   if (!PassesMasks(path)) return S_FALSE;
-  if (run_.Config().ScanPeOnly && !LooksLikePeImage(path)) return S_FALSE;
+  const std::wstring access = FileAccessPath(path);
+  if (run_.Config().ScanPeOnly && !LooksLikePeImage(access)) return S_FALSE;
 
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (::GetFileAttributesExW(ExtendedLengthPath(path).c_str(), GetFileExInfoStandard, &data)) {
+  if (::GetFileAttributesExW(access.c_str(), GetFileExInfoStandard, &data)) {
     item.Attributes = data.dwFileAttributes;
     item.Size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     item.Created = FileTimeToRecordTime(data.ftCreationTime);

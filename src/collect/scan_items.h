@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "collect/file_access_path.h"
 #include "control/run_context.h"
 
 namespace kal {
@@ -71,13 +72,10 @@ struct ModuleKeyHash {
 // local-time conversion decides daylight saving); 0 stays 0, a year before 1900 gives 0.
 int64_t FileTimeToRecordTime(const FILETIME& utc);
 
-// The form of `path` to hand to the file calls: a drive-absolute or UNC path too long for them
-// (MAX_PATH or more) gets the "\\?\" prefix; anything else is returned unchanged. Items keep
-// the ordinary form, so a file keeps one key however it was reached.
-std::wstring ExtendedLengthPath(const std::wstring& path);
 
 // The PE filter: at least 64 bytes beginning with "MZ" or "ZM", read through a read-only mapping
-// opened with read, write and delete sharing.
+// opened with read, write and delete sharing. `path` is the form the file calls take
+// (FileAccessPath).
 bool LooksLikePeImage(const std::wstring& path);
 
 class CScanItems {

@@ -4,6 +4,7 @@
 
 #include "analysis/hash_module_file.h"
 #include "analysis/hash_provider.h"
+#include "collect/file_access_path.h"
 
 namespace kal {
 
@@ -19,7 +20,7 @@ bool CFileExaminer::ReadVersionStrings(const std::wstring&, VersionStrings*) { r
 std::wstring CFileExaminer::GetSigner(const std::wstring&) { return std::wstring(); }
 
 HRESULT CFileExaminer::Hash(const std::wstring& path, uint8_t* sha1, bool* clr) {
-  return cryptography::HashModuleFile(path, provider_.Get(), sha1, 20, clr);
+  return cryptography::HashModuleFile(FileAccessPath(path), provider_.Get(), sha1, 20, clr);
 }
 
 }  // namespace kal

@@ -5,7 +5,6 @@
 
 #include "support/handles.h"
 
-#include <shellapi.h>
 
 namespace kal {
 namespace test {
@@ -53,17 +52,34 @@ class CTempDir {
     return bytes;
   }
 
+  // Removes a tree through the extended-length form, so paths over 260 characters go too.
+  // Links to folders are removed themselves, never followed.
   static void RemoveTree(const std::wstring& path) {
-    std::wstring from = path;
-    from.push_back(0);  // double-NUL-terminated list of one path
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    ::SHFileOperationW(&op);
+    if (path.empty()) return;
+    RemoveExtended(path.compare(0, 4, L"\\\\?\\") == 0 ? path : L"\\\\?\\" + path);
   }
 
  private:
+  static void RemoveExtended(const std::wstring& dir) {
+    WIN32_FIND_DATAW data;
+    CFindHandle find(::FindFirstFileW((dir + L"\\*").c_str(), &data));
+    if (find) {
+      do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring full = dir + L"\\" + name;
+        ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        const DWORD attributes = data.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+          RemoveExtended(full);
+        else if (!::DeleteFileW(full.c_str()))
+          ::RemoveDirectoryW(full.c_str());  // a link to a folder
+      } while (::FindNextFileW(find.Get(), &data));
+    }
+    find.Reset();
+    ::RemoveDirectoryW(dir.c_str());
+  }
+
   std::wstring path_;
 };
 
