@@ -7,21 +7,12 @@
 #include <cstring>
 
 #include "support/win.h"
+#include "test_support/run_fixture.h"
 
 namespace kal {
 namespace {
 
-struct RunFixture {
-  RunFixture(std::vector<std::wstring> masks, bool peOnly) {
-    config.FilterMasks = std::move(masks);
-    config.ScanPeOnly = peOnly;
-  }
-  RunConfig config;
-  StateRecord state;
-  CStateWriteClock clock;
-  CRunContext run{config, state, clock};
-  CScanItems items{run};
-};
+using test::RunFixture;
 
 // A module table: `count`, then one 284-byte record per name (name at offset 28, the rest junk),
 // cut or padded to `size` bytes when given.

@@ -16,22 +16,13 @@
 #include "report/computer_description.h"
 #include "support/handles.h"
 #include "support/sized_query.h"
+#include "test_support/run_fixture.h"
 
 namespace kal {
 namespace {
 
 // The run and its tables, with the file filters a test chooses.
-struct RunFixture {
-  explicit RunFixture(std::vector<std::wstring> masks, bool peOnly = true) {
-    config.FilterMasks = std::move(masks);
-    config.ScanPeOnly = peOnly;
-  }
-  RunConfig config;
-  StateRecord state;
-  CStateWriteClock clock;
-  CRunContext run{config, state, clock};
-  CScanItems items{run};
-};
+using test::RunFixture;
 
 // ---------------------------------------------------------------------------------------------
 // The command line read from another process's memory
