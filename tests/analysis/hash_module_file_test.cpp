@@ -52,14 +52,14 @@ class HashModuleFileTest : public testing::Test {
 
 // Normal: both engines, whole-file and small views, give the file's SHA-1 and its CLR flag.
 TEST_F(HashModuleFileTest, BothEnginesGiveTheSameDigest) {
-  testing_pe::ImageSpec pe32Clr;
+  testing_pe::ImageLayout pe32Clr;
   pe32Clr.clrVirtualAddress = 0x2008;
-  testing_pe::ImageSpec pe32Native;
-  testing_pe::ImageSpec plusClr;
+  testing_pe::ImageLayout pe32Native;
+  testing_pe::ImageLayout plusClr;
   plusClr.magic = 0x20B;
   plusClr.clrVirtualAddress = 0x2008;
   plusClr.fileSize = 200000;  // spans several 64 KiB views
-  testing_pe::ImageSpec plusNative;
+  testing_pe::ImageLayout plusNative;
   plusNative.magic = 0x20B;
 
   struct FileCase {
@@ -136,9 +136,9 @@ TEST_F(HashModuleFileTest, FilesThatCannotBeHashed) {
 // A digest buffer that is too small is an error, not a success with nothing written; the CLR
 // flag is already set by then.
 TEST_F(HashModuleFileTest, SmallDigestBuffer) {
-  testing_pe::ImageSpec spec;
-  spec.clrVirtualAddress = 0x2008;
-  const std::wstring path = dir_.WriteFile(L"clr", Bytes(testing_pe::BuildImage(spec)));
+  testing_pe::ImageLayout layout;
+  layout.clrVirtualAddress = 0x2008;
+  const std::wstring path = dir_.WriteFile(L"clr", Bytes(testing_pe::BuildImage(layout)));
   for (const Engine& engine : Engines()) {
     SCOPED_TRACE(engine.name);
     uint8_t digest[kSha1DigestSize];

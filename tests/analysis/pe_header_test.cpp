@@ -10,13 +10,13 @@ namespace kal {
 namespace {
 
 using testing_pe::BuildImage;
-using testing_pe::ImageSpec;
+using testing_pe::ImageLayout;
 
-ImageSpec Spec(uint16_t magic, uint32_t clr) {
-  ImageSpec spec;
-  spec.magic = magic;
-  spec.clrVirtualAddress = clr;
-  return spec;
+ImageLayout Layout(uint16_t magic, uint32_t clr) {
+  ImageLayout layout;
+  layout.magic = magic;
+  layout.clrVirtualAddress = clr;
+  return layout;
 }
 
 struct ClrCase {
@@ -25,41 +25,41 @@ struct ClrCase {
   bool clr;
 };
 
-std::vector<uint8_t> WithNtOffset(ImageSpec spec, uint32_t ntOffset) {
-  std::vector<uint8_t> bytes = BuildImage(spec);
+std::vector<uint8_t> WithNtOffset(ImageLayout layout, uint32_t ntOffset) {
+  std::vector<uint8_t> bytes = BuildImage(layout);
   testing_pe::Put32(bytes, 60, ntOffset);
   return bytes;
 }
 
 TEST(PeHeader, ClrTest) {
-  ImageSpec zm = Spec(0x10B, 0x2008);
+  ImageLayout zm = Layout(0x10B, 0x2008);
   zm.mark = 0x4D5A;
-  ImageSpec unmarked = Spec(0x10B, 0x2008);
+  ImageLayout unmarked = Layout(0x10B, 0x2008);
   unmarked.mark = 0x0000;
-  ImageSpec rom = Spec(0x107, 0x2008);
+  ImageLayout rom = Layout(0x107, 0x2008);
   // PE32 with the NT headers ending exactly at the end of the file (nt + 248 == size).
-  ImageSpec pe32Tight = Spec(0x10B, 0x2008);
+  ImageLayout pe32Tight = Layout(0x10B, 0x2008);
   pe32Tight.fileSize = pe32Tight.ntOffset + 248;
-  ImageSpec pe32Short = pe32Tight;
+  ImageLayout pe32Short = pe32Tight;
   pe32Short.fileSize -= 1;
   // PE32+: entry 14 is at nt + 248, so with nt + 248 == size it lies outside the file.
-  ImageSpec plusCut = Spec(0x20B, 0x2008);
+  ImageLayout plusCut = Layout(0x20B, 0x2008);
   plusCut.fileSize = plusCut.ntOffset + 248;
-  ImageSpec plusTight = plusCut;
+  ImageLayout plusTight = plusCut;
   plusTight.fileSize += 8;
-  ImageSpec plusEntryCut = plusCut;
+  ImageLayout plusEntryCut = plusCut;
   plusEntryCut.fileSize += 7;
-  std::vector<uint8_t> short63 = BuildImage(Spec(0x10B, 0x2008));
+  std::vector<uint8_t> short63 = BuildImage(Layout(0x10B, 0x2008));
   short63.resize(63);
-  std::vector<uint8_t> badSignature = BuildImage(Spec(0x10B, 0x2008));
+  std::vector<uint8_t> badSignature = BuildImage(Layout(0x10B, 0x2008));
   badSignature[0x82] = 'X';
 
   const ClrCase cases[] = {
       // Normal
-      {"PE32 with CLR entry", BuildImage(Spec(0x10B, 0x2008)), true},
-      {"PE32 native", BuildImage(Spec(0x10B, 0)), false},
-      {"PE32+ with CLR entry", BuildImage(Spec(0x20B, 0x2008)), true},
-      {"PE32+ native", BuildImage(Spec(0x20B, 0)), false},
+      {"PE32 with CLR entry", BuildImage(Layout(0x10B, 0x2008)), true},
+      {"PE32 native", BuildImage(Layout(0x10B, 0)), false},
+      {"PE32+ with CLR entry", BuildImage(Layout(0x20B, 0x2008)), true},
+      {"PE32+ native", BuildImage(Layout(0x20B, 0)), false},
       {"ZM mark", BuildImage(zm), true},
       {"headers end at end of file", BuildImage(pe32Tight), true},
       {"PE32+ entry ends at end of file", BuildImage(plusTight), true},
@@ -73,11 +73,11 @@ TEST(PeHeader, ClrTest) {
       {"PE32+ entry outside the file", BuildImage(plusCut), false},
       {"PE32+ entry one byte short", BuildImage(plusEntryCut), false},
       // Hostile NT header offsets: each wraps a 32-bit "offset + 248" back into the file.
-      {"offset 0xFFFFFFF0", WithNtOffset(Spec(0x10B, 0x2008), 0xFFFFFFF0u), false},
-      {"offset 0xFFFFFF09", WithNtOffset(Spec(0x10B, 0x2008), 0xFFFFFF09u), false},
-      {"offset 0xFFFFFFFF", WithNtOffset(Spec(0x10B, 0x2008), 0xFFFFFFFFu), false},
-      {"offset 0x80000000", WithNtOffset(Spec(0x10B, 0x2008), 0x80000000u), false},
-      {"offset just past the end", WithNtOffset(Spec(0x10B, 0x2008), 0x400 - 247), false},
+      {"offset 0xFFFFFFF0", WithNtOffset(Layout(0x10B, 0x2008), 0xFFFFFFF0u), false},
+      {"offset 0xFFFFFF09", WithNtOffset(Layout(0x10B, 0x2008), 0xFFFFFF09u), false},
+      {"offset 0xFFFFFFFF", WithNtOffset(Layout(0x10B, 0x2008), 0xFFFFFFFFu), false},
+      {"offset 0x80000000", WithNtOffset(Layout(0x10B, 0x2008), 0x80000000u), false},
+      {"offset just past the end", WithNtOffset(Layout(0x10B, 0x2008), 0x400 - 247), false},
   };
   for (const ClrCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -92,10 +92,10 @@ TEST(PeHeader, ClrTest) {
 TEST(PeHeader, DataDirectoryByLayout) {
   for (uint16_t magic : {kPe32Magic, kPe32PlusMagic}) {
     SCOPED_TRACE(magic);
-    ImageSpec spec = Spec(magic, 0);
-    spec.securityOffset = 0x1234;
-    spec.securitySize = 0x56;
-    const std::vector<uint8_t> bytes = BuildImage(spec);
+    ImageLayout layout = Layout(magic, 0);
+    layout.securityOffset = 0x1234;
+    layout.securitySize = 0x56;
+    const std::vector<uint8_t> bytes = BuildImage(layout);
     PeHeaders headers{};
     ASSERT_TRUE(ParsePeHeaders(bytes.data(), bytes.size(), &headers));
     EXPECT_EQ(0x80u, headers.ntOffset);
@@ -110,7 +110,7 @@ TEST(PeHeader, DataDirectoryByLayout) {
 }
 
 TEST(PeHeader, FailureLeavesOutputsUntouched) {
-  const std::vector<uint8_t> bytes = BuildImage(Spec(0x10B, 0));
+  const std::vector<uint8_t> bytes = BuildImage(Layout(0x10B, 0));
   PeHeaders headers{0xBDBDBDBD, 0xBDBD, 0xBDBDBDBD, 0xBDBDBDBDBDBDBDBDull};
   EXPECT_FALSE(ParsePeHeaders(bytes.data(), 100, &headers));
   EXPECT_EQ(0xBDBDBDBDu, headers.ntOffset);

@@ -8,7 +8,7 @@
 
 namespace kal::testing_pe {
 
-struct ImageSpec {
+struct ImageLayout {
   uint16_t magic = 0x10B;       // 0x10B PE32, 0x20B PE32+
   uint32_t ntOffset = 0x80;     // e_lfanew
   uint32_t clrVirtualAddress = 0;
@@ -26,22 +26,22 @@ inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 }
 
 // Fields that fall beyond fileSize are left out, so truncated images are built the same way.
-inline std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
-  std::vector<uint8_t> b(spec.fileSize, 0);
-  Put16(b, 0, spec.mark);
-  Put32(b, 60, spec.ntOffset);
-  const size_t nt = spec.ntOffset;
-  const bool plus = spec.magic == 0x20B;
+inline std::vector<uint8_t> BuildImage(const ImageLayout& layout) {
+  std::vector<uint8_t> b(layout.fileSize, 0);
+  Put16(b, 0, layout.mark);
+  Put32(b, 60, layout.ntOffset);
+  const size_t nt = layout.ntOffset;
+  const bool plus = layout.magic == 0x20B;
   Put32(b, nt, 0x00004550);                         // "PE\0\0"
   Put16(b, nt + 4, plus ? 0x8664 : 0x014C);         // machine
   Put16(b, nt + 20, plus ? 240 : 224);              // SizeOfOptionalHeader
-  Put16(b, nt + 24, spec.magic);
+  Put16(b, nt + 24, layout.magic);
   const size_t directories = nt + 24 + (plus ? 112 : 96);
   Put32(b, directories - 4, 16);                    // NumberOfRvaAndSizes
-  Put32(b, directories + 4 * 8, spec.securityOffset);
-  Put32(b, directories + 4 * 8 + 4, spec.securitySize);
-  Put32(b, directories + 14 * 8, spec.clrVirtualAddress);
-  Put32(b, directories + 14 * 8 + 4, spec.clrVirtualAddress != 0 ? 0x48 : 0);
+  Put32(b, directories + 4 * 8, layout.securityOffset);
+  Put32(b, directories + 4 * 8 + 4, layout.securitySize);
+  Put32(b, directories + 14 * 8, layout.clrVirtualAddress);
+  Put32(b, directories + 14 * 8 + 4, layout.clrVirtualAddress != 0 ? 0x48 : 0);
   return b;
 }
 
