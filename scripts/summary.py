@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints where a scan's outputs are and a one-line summary of its state file and report."""
 import os
-import re
+import xml.etree.ElementTree as ET
 import sys
 
 out = sys.argv[1]
@@ -11,12 +11,18 @@ phases = {7: "finished", 8: "failed", 9: "stopped"}
 if not os.path.exists(state_path):
     print("no state file was written")
     sys.exit(1)
-fields = open(state_path, "rb").read().rstrip(b"\0").decode("utf-16-le").split(";")
+with open(state_path, "rb") as f:
+    data = f.read()
+if data.endswith(b"\0\0"):
+    data = data[:-2]  # the line's terminating NUL code unit
+fields = data.decode("utf-16-le").split(";")
 phase = int(fields[0])
 print("state file:  " + state_path)
 if os.path.exists(report_path):
-    text = open(report_path, "rb").read().decode("utf-16", "replace")
-    counts = {tag: len(re.findall("<%s[ >/]" % tag, text)) for tag in ("Module", "Process", "Driver", "Autorun")}
+    with open(report_path, "rb") as f:
+        text = f.read().decode("utf-16", "replace")
+    root = ET.fromstring(text)
+    counts = {tag: len(root.findall("./%ss/%s" % (tag, tag))) for tag in ("Module", "Process", "Driver", "Autorun")}
     print("report:      %s (%d bytes)" % (report_path, os.path.getsize(report_path)))
 else:
     counts = None
