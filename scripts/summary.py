@@ -22,7 +22,8 @@ if os.path.exists(report_path):
     with open(report_path, "rb") as f:
         text = f.read().decode("utf-16", "replace")
     root = ET.fromstring(text)
-    counts = {tag: len(root.findall("./%ss/%s" % (tag, tag))) for tag in ("Module", "Process", "Driver", "Autorun")}
+    sections = {"Module": "Modules", "Process": "Processes", "Driver": "Drivers", "Autorun": "Autoruns"}
+    counts = {tag: len(root.findall("./%s/%s" % (section, tag))) for tag, section in sections.items()}
     print("report:      %s (%d bytes)" % (report_path, os.path.getsize(report_path)))
 else:
     counts = None
