@@ -48,6 +48,14 @@ class StateFile(TempDirTest):
         self.assertEqual("", fields["ErrorText"])
         self.assertTrue(read_state(status).endswith(";"))
 
+    def test_exact_bytes_of_an_empty_scan(self):
+        os.mkdir(self.path("empty"))
+        result = run(["--output=" + self.wpath("r.xml"), "--status=" + self.wpath("s.txt"),
+                      "--scope=" + self.wpath("empty")])
+        self.assertEqual(0, result.exit_code)
+        with open(self.path("s.txt"), "rb") as f:
+            self.assertEqual("7;0;0;0;0;0;0;0;0;0;0;0;0;".encode("utf-16-le") + b"\0\0", f.read())
+
 
 class StopRequest(TempDirTest):
     def test_send_stop_sets_the_named_event(self):
