@@ -106,6 +106,7 @@ HRESULT CScanRun::LookupPhase() {
 
   examiner_->BeginPhase();
   std::unique_ptr<ILookupClient> client = clients_();
+  CSafetyLookupClientBase::SetProductCode(101);
   const HRESULT started = client->Start(config.FlsUdp, config.FlsTcp, config.FlsUdpPort, config.FlsTcpPort);
   if (FAILED(started))
     LogEvent(started == static_cast<HRESULT>(0x8007139f) ? L"Fls servers resolve failed (tcp and udp)"
