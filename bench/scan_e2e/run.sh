@@ -40,6 +40,7 @@ find "$work/tree" -type f \( -name '*.exe' -o -name '*.dll' \) -print0 | xargs -
 t1=$(date +%s.%N)
 
 "$top/cmake/wine-emulator.sh" cmd /c exit 0 >/dev/null 2>&1   # prefix and wineserver up before timing
+sleep 5   # let Wine's own services finish starting
 tree="Z:$(echo "$work/tree" | tr / '\\')"
 t2=$(date +%s.%N)
 "$top/cmake/wine-emulator.sh" "$build/tools/launcher/launcher.exe" -- "$build/vantorag.exe" \
