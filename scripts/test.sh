@@ -15,6 +15,8 @@ trap 'WINEPREFIX="$WINE_TEST_PREFIX" wineserver -k >/dev/null 2>&1 || true' EXIT
 status=0
 cmake -S "$top" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686-posix.cmake" >/dev/null
 cmake --build "$build/win" -j"$jobs"
+# Create the test prefix and start its wineserver once, before tests run side by side.
+"$top/cmake/wine-emulator.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 (cd "$build/win" && ctest -j"$jobs" --output-on-failure) || status=1
 
 cmake -S "$top" -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
