@@ -82,10 +82,14 @@ class FullScan(TempDirTest):
         write(self.path("fx/two.dll"), small_pe(70, b"2"))
         event = "vantorag_e2e_sleeper_%d" % os.getpid()
         sleeper = os.path.join(BUILD, "tests", "e2e", "e2e_sleeper.exe")
-        proc = subprocess.Popen([EMULATOR, sleeper, event, "an argument with spaces"],
+        proc = subprocess.Popen([EMULATOR, sleeper, event, self.wpath("ready"), "an argument with spaces"],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            time.sleep(2)
+            for _ in range(600):
+                if os.path.exists(self.path("ready")):
+                    break
+                time.sleep(0.1)
+            self.assertTrue(os.path.exists(self.path("ready")), "the helper process did not start")
             result = run(["--scope=processes|drivers|" + self.wpath("fx"), "--output=" + self.wpath("r.xml"),
                           "--status=" + self.wpath("s.txt")])
         finally:
