@@ -172,8 +172,11 @@ TEST(WorkerThread, TimerFiresEverySecond) {
   auto ms = [&](LARGE_INTEGER from, LARGE_INTEGER to) {
     return (to.QuadPart - from.QuadPart) * 1000 / frequency.QuadPart;
   };
-  EXPECT_NEAR(1000, ms(added, fired[0]), 250);
-  EXPECT_NEAR(1000, ms(fired[0], fired[1]), 250);
+  // Never early; late only by what a loaded machine adds to a wake-up.
+  for (const auto period : {ms(added, fired[0]), ms(fired[0], fired[1])}) {
+    EXPECT_GE(period, 750);
+    EXPECT_LT(period, 2000);
+  }
 }
 
 TEST(WorkerThread, ClientsRunOneAtATimeLowestIndexFirst) {
