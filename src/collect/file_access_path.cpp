@@ -1,17 +1,16 @@
 // Access forms of recorded paths: long-path prefix and the way past WOW64 redirection.
 #include "collect/file_access_path.h"
 
+#include "support/ascii_case.h"
 #include "support/win.h"
 
 namespace kal {
 namespace {
 
-wchar_t FoldAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
-
 bool StartsWithFolded(const std::wstring& text, const std::wstring& prefix) {
   if (text.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i)
-    if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
+    if (FoldAsciiLetter(text[i]) != FoldAsciiLetter(prefix[i])) return false;
   return true;
 }
 

@@ -1,12 +1,9 @@
 // The mask matcher: a single remembered "*" with backtracking, so it runs in O(mask * path).
 #include "collect/mask_match.h"
 
+#include "support/ascii_case.h"
+
 namespace kal {
-namespace {
-
-inline wchar_t FoldAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') ? wchar_t(c + 32) : c; }
-
-}  // namespace
 
 bool MatchMask(std::wstring_view mask, std::wstring_view path) {
   size_t m = 0, p = 0;

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "collect/mask_match.h"
+#include "support/ascii_case.h"
 #include "support/handles.h"
 
 namespace kal {
@@ -29,8 +30,7 @@ const wchar_t* AutorunCategoryName(uint32_t code) {
 
 std::wstring ModuleKey(const std::wstring& path) {
   std::wstring key(path);
-  for (wchar_t& c : key)
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+  for (wchar_t& c : key) c = FoldAsciiLetter(c);
   return key;
 }
 
