@@ -11,6 +11,7 @@ import unittest
 
 BUILD = os.environ.get("VANTORAG_BUILD", "")
 EMULATOR = os.environ.get("VANTORAG_EMULATOR", "")
+EXE = os.environ.get("VANTORAG_EXE", "vantorag.exe")
 STOP_EVENT = "vantor58CB9DDC03674C47856D7D26CCF4F995"
 
 
@@ -29,7 +30,7 @@ class Result:
 def run(args, env=None, event=False, cwd=None, timeout=600):
     """Runs vantorag.exe with `args` (a list of strings); returns its exit code and stdout."""
     launcher = os.path.join(BUILD, "tools", "launcher", "launcher.exe")
-    exe = win_path(os.path.join(BUILD, "vantorag.exe"))
+    exe = win_path(os.path.join(BUILD, EXE))
     cmd = [EMULATOR, launcher] + (["--event", STOP_EVENT] if event else []) + ["--", exe] + list(args)
     full_env = dict(os.environ)
     full_env.update(env or {})
