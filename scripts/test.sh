@@ -1,23 +1,43 @@
 #!/bin/sh
-# The whole test suite: the Windows build with its tests under Wine, the native build of the
-# portable code with its tests, and a short bounded run of every fuzz target.
+# The whole test suite: both Windows builds (32-bit and x64) with their tests under Wine, the
+# native build of the portable code with its tests, a short bounded run of every fuzz target, and
+# the Python tools' tests.
 # Usage: scripts/test.sh            (FUZZ_SECONDS=n sets each fuzz run's length, default 10)
+#   Both Windows builds are always built. The 32-bit build's tests run where the machine runs
+#   32-bit programs; VANTORAG_WINE_BUILDS=both|x64 forces the choice (see scripts/wine-builds.sh).
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 "$top/scripts/install-deps.sh"
 jobs=$(nproc)
+. "$top/scripts/wine-builds.sh"
+if [ $runs32 = 1 ]; then
+  echo "Windows tests: 32-bit and x64 builds ($why32)"
+else
+  echo "Windows tests: x64 build only; the 32-bit build's tests do not run: $why32"
+fi
 
-export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$build/wineprefix}"
-export WINEPREFIX="$WINE_TEST_PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-trap 'WINEPREFIX="$WINE_TEST_PREFIX" wineserver -k >/dev/null 2>&1 || true' EXIT
+export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$build/wineprefix}"   # the x64 build's: ${WINE_TEST_PREFIX}64
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export VANTORAG_MACHINE_RUNS_32BIT=$runs32
+trap 'for p in "$WINE_TEST_PREFIX" "${WINE_TEST_PREFIX}64"; do WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true; done' EXIT
 
 status=0
 cmake -S "$top" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686-posix.cmake" >/dev/null
 cmake --build "$build/win" -j"$jobs"
-# Create the test prefix and start its wineserver once, before tests run side by side.
-"$top/cmake/wine-emulator.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
-(cd "$build/win" && ctest -j"$jobs" --output-on-failure) || status=1
+cmake -S "$top" -B "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-x86_64-posix.cmake" >/dev/null
+cmake --build "$build/win64" -j"$jobs"
+
+# Each build's tests in its own prefix; the prefix and its wineserver are made once, before tests
+# run side by side.
+if [ $runs32 = 1 ]; then
+  echo "== 32-bit build (vantorag.exe) under Wine"
+  "$top/cmake/wine-emulator.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+  (cd "$build/win" && ctest -j"$jobs" --output-on-failure) || status=1
+fi
+echo "== x64 build (vantorag64.exe) under 64-bit Wine"
+"$top/cmake/wine64-emulator.sh" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+(cd "$build/win64" && ctest -j"$jobs" --output-on-failure) || status=1
 
 cmake -S "$top" -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build/native" -j"$jobs"
@@ -27,5 +47,10 @@ CC=clang CXX=clang++ cmake -S "$top" -B "$build/fuzz" -DVANTORAG_FUZZ=ON -DVANTO
 cmake --build "$build/fuzz" -j"$jobs"
 "$top/scripts/fuzz.sh" "$build/fuzz" "${FUZZ_SECONDS:-10}" || status=1
 
+if [ -d "$top/tests/tools" ]; then
+  (cd "$top" && python3 -m pytest -q -p no:cacheprovider tests/tools) || status=1
+fi
+
+[ $runs32 = 1 ] || echo "NOTE: the 32-bit build was built but its tests did not run: $why32"
 [ $status = 0 ] && echo "ALL TESTS PASSED" || echo "SOME TESTS FAILED"
 exit $status

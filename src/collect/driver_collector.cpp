@@ -13,8 +13,6 @@ namespace {
 
 constexpr ULONG kSystemModuleInformation = 11;
 constexpr size_t kTableBufferSize = 0x100000;
-constexpr size_t kRecordSize = 284;
-constexpr size_t kNameOffset = 28;
 constexpr size_t kNameSize = 256;
 
 using ZwQuerySystemInformationFn = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
@@ -29,15 +27,16 @@ std::wstring AnsiToWide(const std::string& text) {
 
 }  // namespace
 
-std::vector<std::string> ParseDriverTable(const uint8_t* table, size_t size) {
+std::vector<std::string> ParseDriverTable(const uint8_t* table, size_t size, const DriverTableLayout& layout) {
   std::vector<std::string> names;
-  if (size < 4) return names;
+  if (size < layout.firstRecord) return names;
   uint32_t count = 0;
   std::memcpy(&count, table, 4);
-  const size_t fits = (size - 4) / kRecordSize;
+  const size_t fits = (size - layout.firstRecord) / layout.recordSize;
   const size_t records = count < fits ? count : fits;
   for (size_t i = 0; i < records; ++i) {
-    const char* name = reinterpret_cast<const char*>(table + 4 + i * kRecordSize + kNameOffset);
+    const char* name =
+        reinterpret_cast<const char*>(table + layout.firstRecord + i * layout.recordSize + layout.nameOffset);
     const size_t length = ::strnlen(name, kNameSize);
     if (length != 0) names.emplace_back(name, length);
   }

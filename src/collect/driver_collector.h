@@ -17,11 +17,23 @@ namespace kal {
 // AddModule result.
 HRESULT CollectDrivers(CRunContext& run, CScanItems& items);
 
-// The full path names (system ANSI code page) of a kernel module table: a 32-bit count, then
-// records of 284 bytes with a name of at most 256 bytes at offset 28. Only records that lie wholly
-// inside `size` are read, whatever the count says; a name ends at its first NUL or after 256
-// bytes; records with an empty name are left out.
-std::vector<std::string> ParseDriverTable(const uint8_t* table, size_t size);
+// Where the records of a kernel module table lie. The table holds pointer-sized fields, so a
+// 32-bit process (also under WOW64, which converts it) and a 64-bit one see different layouts.
+struct DriverTableLayout {
+  size_t firstRecord;  // the 32-bit count, padded to the records' alignment
+  size_t recordSize;
+  size_t nameOffset;   // the full path name inside a record, at most 256 bytes
+};
+constexpr DriverTableLayout kDriverTable32 = {4, 284, 28};
+constexpr DriverTableLayout kDriverTable64 = {8, 296, 40};
+// The layout this build's queries return.
+constexpr DriverTableLayout kDriverTableOwn = sizeof(void*) == 8 ? kDriverTable64 : kDriverTable32;
+
+// The full path names (system ANSI code page) of a kernel module table: a 32-bit count, then the
+// records of `layout`. Only records that lie wholly inside `size` are read, whatever the count
+// says; a name ends at its first NUL or after 256 bytes; records with an empty name are left out.
+std::vector<std::string> ParseDriverTable(const uint8_t* table, size_t size,
+                                          const DriverTableLayout& layout = kDriverTableOwn);
 
 // Normalises each name and registers it; the driver table gets every name, with Id 0 when the
 // filters turned the file away.

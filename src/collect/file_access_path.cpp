@@ -2,6 +2,7 @@
 #include "collect/file_access_path.h"
 
 #include "support/ascii_case.h"
+#include "support/bitness.h"
 #include "support/win.h"
 
 namespace kal {
@@ -12,14 +13,6 @@ bool StartsWithFolded(const std::wstring& text, const std::wstring& prefix) {
   for (size_t i = 0; i < prefix.size(); ++i)
     if (FoldAsciiLetter(text[i]) != FoldAsciiLetter(prefix[i])) return false;
   return true;
-}
-
-bool RunsUnderWow64() {
-  static const bool wow64 = [] {
-    BOOL value = FALSE;
-    return ::IsWow64Process(::GetCurrentProcess(), &value) && value;
-  }();
-  return wow64;
 }
 
 const std::wstring& WindowsFolder() {

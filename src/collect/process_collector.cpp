@@ -9,10 +9,12 @@
 #define PSAPI_VERSION 1
 #include <psapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include "collect/module_path.h"
 #include "collect/privilege.h"
 #include "report/computer_description.h"
+#include "support/bitness.h"
 #include "support/handles.h"
 #include "support/hresult.h"
 #include "support/sized_query.h"
@@ -24,14 +26,15 @@ constexpr DWORD kMaxProcesses = 1024;
 constexpr DWORD kMaxModules = 1024;
 constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;  // 0x0410
 constexpr ULONG kTokenElevationClass = 20;
-constexpr uint32_t kPebProcessParameters = 0x10;
-constexpr uint32_t kParametersCommandLine = 0x40;
+constexpr ULONG kProcessBasicInformation = 0;
+constexpr ULONG kProcessWow64Information = 26;
 
 using NtQueryInformationProcessFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
 using NtReadVirtualMemoryFn = LONG(WINAPI*)(HANDLE, const void*, void*, SIZE_T, SIZE_T*);
 using NtOpenProcessTokenFn = LONG(WINAPI*)(HANDLE, ACCESS_MASK, HANDLE*);
 using NtQueryInformationTokenFn = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, BOOL*);
+using EnumProcessModulesExFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*, DWORD);
 
 // The run-time looked-up system functions; any of them may be missing on an old system.
 struct SystemFunctions {
@@ -40,6 +43,7 @@ struct SystemFunctions {
   NtOpenProcessTokenFn openToken = nullptr;
   NtQueryInformationTokenFn queryToken = nullptr;
   IsWow64ProcessFn isWow64 = nullptr;
+  EnumProcessModulesExFn enumModulesEx = nullptr;  // looked up by the x64 build only
 };
 
 template <typename Fn>
@@ -56,6 +60,11 @@ SystemFunctions LookupSystemFunctions() {
   fns.openToken = Lookup<NtOpenProcessTokenFn>(ntdll, "NtOpenProcessToken");
   fns.queryToken = Lookup<NtQueryInformationTokenFn>(ntdll, "NtQueryInformationToken");
   fns.isWow64 = Lookup<IsWow64ProcessFn>(kernel32, "IsWow64Process");
+  if (kIs64BitBuild) {
+    fns.enumModulesEx = Lookup<EnumProcessModulesExFn>(kernel32, "K32EnumProcessModulesEx");
+    if (!fns.enumModulesEx)
+      fns.enumModulesEx = Lookup<EnumProcessModulesExFn>(::GetModuleHandleW(L"psapi.dll"), "EnumProcessModulesEx");
+  }
   return fns;
 }
 
@@ -63,8 +72,9 @@ class CProcessMemory : public IProcessMemory {
  public:
   CProcessMemory(HANDLE process, NtReadVirtualMemoryFn read) : process_(process), read_(read) {}
 
-  bool Read(uint32_t address, void* buffer, uint32_t size) const override {
-    if (size == 0 || uint64_t(address) + size > 0x100000000ull) return false;
+  bool Read(uint64_t address, void* buffer, uint32_t size) const override {
+    // This process can name only addresses of its own width.
+    if (size == 0 || address > UINTPTR_MAX || UINTPTR_MAX - address < size - 1) return false;
     SIZE_T done = 0;
     const LONG status = read_(process_, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), buffer,
                               size, &done);
@@ -109,21 +119,24 @@ std::wstring TokenUserOf(HANDLE process) {
   return L"\\";
 }
 
-std::wstring CommandLineOf(HANDLE process, const SystemFunctions& fns, bool sameLayout) {
-  if (!fns.queryProcess || !fns.readMemory || !sameLayout) return std::wstring();
-  struct {
-    LONG exitStatus;
-    uint32_t peb;
-    uint32_t affinityMask;
-    LONG basePriority;
-    uint32_t uniqueProcessId;
-    uint32_t inheritedFromUniqueProcessId;
-  } basic = {};
-  static_assert(sizeof(basic) == 24, "32-bit basic process information");
+// The command line read in the target's own layout. A 64-bit process reads a 64-bit target's
+// environment block at the address the basic query gives, and a WOW64 target's 32-bit block at
+// the address the WOW64 query gives. A 32-bit process reads targets of its own kind only: a
+// 64-bit target has no block it could address, so it keeps an empty command line.
+std::wstring CommandLineOf(HANDLE process, const SystemFunctions& fns, bool targetWow64) {
+  if (!fns.queryProcess || !fns.readMemory) return std::wstring();
+  const CProcessMemory memory(process, fns.readMemory);
   ULONG returned = 0;
-  if (fns.queryProcess(process, 0 /* ProcessBasicInformation */, &basic, sizeof(basic), &returned) < 0)
-    return std::wstring();
-  return ReadCommandLine32(CProcessMemory(process, fns.readMemory), basic.peb);
+  if (kIs64BitBuild && targetWow64) {
+    ULONG_PTR peb32 = 0;
+    if (fns.queryProcess(process, kProcessWow64Information, &peb32, sizeof(peb32), &returned) < 0) return std::wstring();
+    return ReadCommandLine(memory, peb32, kEnvironmentBlock32);
+  }
+  if (targetWow64 != RunsUnderWow64()) return std::wstring();
+  PROCESS_BASIC_INFORMATION basic = {};
+  if (fns.queryProcess(process, kProcessBasicInformation, &basic, sizeof(basic), &returned) < 0) return std::wstring();
+  return ReadCommandLine(memory, reinterpret_cast<uintptr_t>(basic.PebBaseAddress),
+                         kIs64BitBuild ? kEnvironmentBlock64 : kEnvironmentBlock32);
 }
 
 bool ElevationOf(HANDLE process, const SystemFunctions& fns) {
@@ -153,11 +166,15 @@ std::wstring ModuleFileNameOf(HANDLE process, HMODULE module) {
   }
 }
 
-// Empty entries stand for modules whose names could not be read.
-bool ModuleNamesOf(HANDLE process, std::vector<std::wstring>* names) {
+// Empty entries stand for modules whose names could not be read. The x64 build asks for the list
+// that holds a WOW64 process's 32-bit modules too; the 32-bit build can list only processes of
+// its own kind.
+bool ModuleNamesOf(HANDLE process, const SystemFunctions& fns, std::vector<std::wstring>* names) {
   HMODULE modules[kMaxModules];
   DWORD bytes = 0;
-  if (!::EnumProcessModules(process, modules, sizeof(modules), &bytes)) return false;
+  const BOOL listed = fns.enumModulesEx ? fns.enumModulesEx(process, modules, sizeof(modules), &bytes, LIST_MODULES_ALL)
+                                        : ::EnumProcessModules(process, modules, sizeof(modules), &bytes);
+  if (!listed) return false;
   const DWORD count = std::min<DWORD>(bytes, sizeof(modules)) / sizeof(HMODULE);
   for (DWORD i = 0; i < count; ++i) names->push_back(ModuleFileNameOf(process, modules[i]));
   return true;
@@ -165,23 +182,30 @@ bool ModuleNamesOf(HANDLE process, std::vector<std::wstring>* names) {
 
 }  // namespace
 
-std::wstring ReadCommandLine32(const IProcessMemory& memory, uint32_t peb) {
-  if (peb == 0) return std::wstring();
-  uint32_t parameters = 0;
-  if (peb > UINT32_MAX - kPebProcessParameters || !memory.Read(peb + kPebProcessParameters, &parameters, 4) ||
-      parameters == 0 || parameters > UINT32_MAX - kParametersCommandLine)
+std::wstring ReadCommandLine(const IProcessMemory& memory, uint64_t peb, const EnvironmentBlockLayout& layout) {
+  const uint64_t top = layout.pointerSize == 8 ? UINT64_MAX : UINT32_MAX;
+  const auto readPointer = [&](uint64_t address, uint64_t* value) {
+    *value = 0;
+    return memory.Read(address, value, layout.pointerSize);  // little-endian: the low bytes
+  };
+  if (peb == 0 || peb > top - layout.parametersOffset) return std::wstring();
+  uint64_t parameters = 0;
+  if (!readPointer(peb + layout.parametersOffset, &parameters) || parameters == 0 ||
+      parameters > top - layout.commandLineOffset)
     return std::wstring();
-  struct {
-    uint16_t length;  // bytes, without a terminator
-    uint16_t maximumLength;
-    uint32_t buffer;
-  } header = {};
-  if (!memory.Read(parameters + kParametersCommandLine, &header, sizeof(header))) return std::wstring();
+  // The counted string: 16-bit length and maximum length, then the buffer pointer at the next
+  // pointer-aligned offset.
+  const uint64_t header = parameters + layout.commandLineOffset;
+  uint16_t length = 0;
+  uint64_t buffer = 0;
+  if (header > top - layout.pointerSize * 2 + 1 || !memory.Read(header, &length, 2) ||
+      !readPointer(header + layout.pointerSize, &buffer))
+    return std::wstring();
   // An odd byte count can only come from a damaged header: the half character is dropped.
-  const uint32_t bytes = header.length & ~1u;
-  if (bytes == 0 || header.buffer == 0) return std::wstring();
+  const uint32_t bytes = length & ~1u;
+  if (bytes == 0 || buffer == 0 || buffer > top - bytes + 1) return std::wstring();
   std::wstring text(bytes / sizeof(wchar_t), L'\0');
-  if (!memory.Read(header.buffer, &text[0], bytes)) return std::wstring();
+  if (!memory.Read(buffer, &text[0], bytes)) return std::wstring();
   for (wchar_t& c : text)
     if (c == L'\0') c = L' ';
   return text;
@@ -214,7 +238,6 @@ HRESULT CollectProcesses(CRunContext& run, CScanItems& items) {
   }
   const bool readElevation = GetOsRecord().Family >= 4;  // Vista or later
   const SystemFunctions fns = LookupSystemFunctions();
-  const bool selfWow64 = IsWow64(::GetCurrentProcess(), fns);
 
   DWORD pids[kMaxProcesses];
   DWORD bytes = 0;
@@ -230,9 +253,7 @@ HRESULT CollectProcesses(CRunContext& run, CScanItems& items) {
     item.Pid = pids[i];
     item.ParentPid = ParentPidOf(pids[i]);
     item.User = TokenUserOf(process.Get());
-    // The environment block is read in the 32-bit layout only: a process of the other bitness
-    // has none at the address the query gives, so it keeps an empty command line.
-    item.Cmd = CommandLineOf(process.Get(), fns, IsWow64(process.Get(), fns) == selfWow64);
+    item.Cmd = CommandLineOf(process.Get(), fns, IsWow64(process.Get(), fns));
     FILETIME created, exited, kernel, user;
     if (::GetProcessTimes(process.Get(), &created, &exited, &kernel, &user)) {
       item.CpuTime = CpuTimeSeconds(kernel, user);
@@ -241,7 +262,7 @@ HRESULT CollectProcesses(CRunContext& run, CScanItems& items) {
     if (readElevation) item.Elevated = ElevationOf(process.Get(), fns);
 
     std::vector<std::wstring> moduleNames;
-    if (ModuleNamesOf(process.Get(), &moduleNames))
+    if (ModuleNamesOf(process.Get(), fns, &moduleNames))
       RETURN_IF_FAILED(RecordProcessModules(items, moduleNames, &item));
     items.PutProcess(std::move(item));
   }

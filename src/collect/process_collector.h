@@ -15,18 +15,29 @@ namespace kal {
 // failed pause wait; a negative AddModule result.
 HRESULT CollectProcesses(CRunContext& run, CScanItems& items);
 
-// Reads another process's memory at 32-bit addresses: true only when all `size` bytes were read.
+// Reads another process's memory: true only when all `size` bytes were read.
 class IProcessMemory {
  public:
   virtual ~IProcessMemory() = default;
-  virtual bool Read(uint32_t address, void* buffer, uint32_t size) const = 0;
+  virtual bool Read(uint64_t address, void* buffer, uint32_t size) const = 0;
 };
 
-// The command line of a process in the 32-bit layout, from its environment block at `peb`:
-// parameters block at peb + 0x10, counted string header at parameters + 0x40. NULs become spaces.
-// Every address and length comes from the target and may be garbage: any unreadable step gives
-// an empty string, and at most 64 KiB (the header's 16-bit length) is ever read.
-std::wstring ReadCommandLine32(const IProcessMemory& memory, uint32_t peb);
+// Where a process's environment block keeps its command line, in the target's own layout.
+struct EnvironmentBlockLayout {
+  uint32_t pointerSize;        // 4 or 8: addresses stored in the target
+  uint32_t parametersOffset;   // the parameters block pointer inside the environment block
+  uint32_t commandLineOffset;  // the counted string header inside the parameters block
+};
+constexpr EnvironmentBlockLayout kEnvironmentBlock32 = {4, 0x10, 0x40};
+constexpr EnvironmentBlockLayout kEnvironmentBlock64 = {8, 0x20, 0x70};
+
+// The command line of a process from its environment block at `peb`: the parameters block
+// pointer at peb + parametersOffset, the counted string header (16-bit length in bytes, then the
+// buffer address, pointer-aligned) at parameters + commandLineOffset. NULs become spaces.
+// Every address and length comes from the target and may be garbage: any unreadable step, or an
+// address past the layout's address space, gives an empty string, and at most 64 KiB (the
+// header's 16-bit length) is ever read.
+std::wstring ReadCommandLine(const IProcessMemory& memory, uint64_t peb, const EnvironmentBlockLayout& layout);
 
 // Kernel plus user time (100-ns units) in whole seconds, remainder dropped.
 int64_t CpuTimeSeconds(const FILETIME& kernel, const FILETIME& user);

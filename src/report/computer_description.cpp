@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "support/bitness.h"
 #include "support/handles.h"
 #include "support/hresult.h"
 #include "support/sized_query.h"
@@ -248,7 +249,8 @@ HRESULT GatherComputer(ComputerDescription* description) {
   description->ServicePackMinor = os.ServicePackMinor;
   description->ProductType = os.ProductType;
   description->IsServerR2 = os.IsServerR2;
-  description->BitSystem = os.IsWow64 ? 64 : 32;
+  // The x64 build runs only on a 64-bit system; the 32-bit one learns it from WOW64.
+  description->BitSystem = kIs64BitBuild || os.IsWow64 ? 64 : 32;
   description->SuiteMask = ProbeSuiteMask();
   RETURN_IF_FAILED(ProcessUserSid(&description->Sid));
   description->Connections = GatherConnections();

@@ -14,13 +14,14 @@ namespace {
 
 using test::RunFixture;
 
-// A module table: `count`, then one 284-byte record per name (name at offset 28, the rest junk),
-// cut or padded to `size` bytes when given.
-std::vector<uint8_t> ModuleTable(uint32_t count, const std::vector<std::string>& names, size_t size = 0) {
-  std::vector<uint8_t> table(4 + names.size() * 284, 0xCC);
+// A module table in `layout`: `count`, then one record per name (the rest junk), cut or padded
+// to `size` bytes when given.
+std::vector<uint8_t> ModuleTable(const DriverTableLayout& layout, uint32_t count, const std::vector<std::string>& names,
+                                 size_t size = 0) {
+  std::vector<uint8_t> table(layout.firstRecord + names.size() * layout.recordSize, 0xCC);
   std::memcpy(table.data(), &count, 4);
   for (size_t i = 0; i < names.size(); ++i) {
-    uint8_t* name = table.data() + 4 + i * 284 + 28;
+    uint8_t* name = table.data() + layout.firstRecord + i * layout.recordSize + layout.nameOffset;
     std::memset(name, 0, 256);
     std::memcpy(name, names[i].data(), std::min<size_t>(names[i].size(), 256));
   }
@@ -32,26 +33,36 @@ TEST(ParseDriverTable, Table) {
   const std::string full(256, 'n');  // fills the name field, no NUL
   const struct {
     const char* name;
-    std::vector<uint8_t> table;
-    std::vector<std::string> expected;
-  } cases[] = {
-      // Normal
-      {"two records", ModuleTable(2, {"\\SystemRoot\\a.sys", "\\??\\C:\\b.sys"}),
-       {"\\SystemRoot\\a.sys", "\\??\\C:\\b.sys"}},
-      {"count below the records present", ModuleTable(1, {"a.sys", "b.sys"}), {"a.sys"}},
-      {"a name filling its 256 bytes", ModuleTable(2, {full, "x.sys"}), {full, "x.sys"}},
-      {"an empty name is left out", ModuleTable(3, {"a.sys", "", "c.sys"}), {"a.sys", "c.sys"}},
-      // Empty
-      {"count 0", ModuleTable(0, {"a.sys"}), {}},
-      {"shorter than the count", std::vector<uint8_t>(3, 0xFF), {}},
-      // Malformed: the count is believed only as far as whole records fit
-      {"count past the buffer", ModuleTable(1000, {"a.sys", "b.sys"}, 4 + 2 * 284 + 100), {"a.sys", "b.sys"}},
-      {"huge count", ModuleTable(0xFFFFFFFF, {"a.sys"}), {"a.sys"}},
-      {"a record cut short", ModuleTable(2, {"a.sys", "b.sys"}, 4 + 2 * 284 - 1), {"a.sys"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.expected, ParseDriverTable(c.table.data(), c.table.size()));
+    const DriverTableLayout& layout;
+  } layouts[] = {{"32-bit records", kDriverTable32}, {"64-bit records", kDriverTable64}};
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(l.name);
+    const DriverTableLayout& layout = l.layout;
+    const size_t head = layout.firstRecord, record = layout.recordSize;
+    const struct {
+      const char* name;
+      std::vector<uint8_t> table;
+      std::vector<std::string> expected;
+    } cases[] = {
+        // Normal
+        {"two records", ModuleTable(layout, 2, {"\\SystemRoot\\a.sys", "\\??\\C:\\b.sys"}),
+         {"\\SystemRoot\\a.sys", "\\??\\C:\\b.sys"}},
+        {"count below the records present", ModuleTable(layout, 1, {"a.sys", "b.sys"}), {"a.sys"}},
+        {"a name filling its 256 bytes", ModuleTable(layout, 2, {full, "x.sys"}), {full, "x.sys"}},
+        {"an empty name is left out", ModuleTable(layout, 3, {"a.sys", "", "c.sys"}), {"a.sys", "c.sys"}},
+        // Empty
+        {"count 0", ModuleTable(layout, 0, {"a.sys"}), {}},
+        {"shorter than the count", std::vector<uint8_t>(3, 0xFF), {}},
+        // Malformed: the count is believed only as far as whole records fit
+        {"count past the buffer", ModuleTable(layout, 1000, {"a.sys", "b.sys"}, head + 2 * record + 100),
+         {"a.sys", "b.sys"}},
+        {"huge count", ModuleTable(layout, 0xFFFFFFFF, {"a.sys"}), {"a.sys"}},
+        {"a record cut short", ModuleTable(layout, 2, {"a.sys", "b.sys"}, head + 2 * record - 1), {"a.sys"}},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.name);
+      EXPECT_EQ(c.expected, ParseDriverTable(c.table.data(), c.table.size(), layout));
+    }
   }
 }
 

@@ -29,12 +29,17 @@ TEST(SysnativePath, Table) {
   }
 }
 
+std::wstring WindowsFolder() {
+  wchar_t windows[MAX_PATH];
+  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  return windows;
+}
+
+#ifndef _WIN64
 TEST(FileAccessPath, NativeFolderOnlyForFilesTheRedirectedViewLacks) {
   BOOL wow64 = FALSE;
   ::IsWow64Process(::GetCurrentProcess(), &wow64);
-  wchar_t windows[MAX_PATH];
-  ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  const std::wstring folder(windows);
+  const std::wstring folder = WindowsFolder();
 
   // Wine's 32-bit view has no drivers folder; the native one has mountmgr.sys.
   const std::wstring driver = folder + L"\\system32\\drivers\\mountmgr.sys";
@@ -47,6 +52,17 @@ TEST(FileAccessPath, NativeFolderOnlyForFilesTheRedirectedViewLacks) {
   EXPECT_EQ(folder + L"\\system32\\missing.sys", FileAccessPath(folder + L"\\system32\\missing.sys"));
   EXPECT_EQ(L"Z:\\tmp\\a.exe", FileAccessPath(L"Z:\\tmp\\a.exe"));
 }
+#else
+// The x64 build sees the native system folder itself: no path is turned to "Sysnative".
+TEST(FileAccessPath, X64BuildOpensSystemFilesWhereTheyAre) {
+  const std::wstring folder = WindowsFolder();
+  const std::wstring driver = folder + L"\\system32\\drivers\\mountmgr.sys";
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(driver.c_str()));
+  EXPECT_EQ(driver, FileAccessPath(driver));
+  EXPECT_EQ(folder + L"\\system32\\missing.sys", FileAccessPath(folder + L"\\system32\\missing.sys"));
+  EXPECT_EQ(L"Z:\\tmp\\a.exe", FileAccessPath(L"Z:\\tmp\\a.exe"));
+}
+#endif
 
 }  // namespace
 }  // namespace kal

@@ -30,17 +30,16 @@ using test::RunFixture;
 // Memory of a target process as a few mapped regions; reads that leave a region fail.
 class CFakeMemory : public IProcessMemory {
  public:
-  void Map(uint32_t address, const void* bytes, size_t size) {
+  void Map(uint64_t address, const void* bytes, size_t size) {
     const auto* p = static_cast<const uint8_t*>(bytes);
     regions_[address] = std::vector<uint8_t>(p, p + size);
   }
-  void MapDword(uint32_t address, uint32_t value) { Map(address, &value, 4); }
 
-  bool Read(uint32_t address, void* buffer, uint32_t size) const override {
+  bool Read(uint64_t address, void* buffer, uint32_t size) const override {
     largestRead_ = std::max(largestRead_, size);
     for (const auto& region : regions_) {
       const uint64_t start = region.first, end = start + region.second.size();
-      if (address >= start && uint64_t(address) + size <= end) {
+      if (address >= start && address <= end && size <= end - address) {
         std::memcpy(buffer, region.second.data() + (address - start), size);
         return true;
       }
@@ -50,52 +49,72 @@ class CFakeMemory : public IProcessMemory {
   uint32_t LargestRead() const { return largestRead_; }
 
  private:
-  std::map<uint32_t, std::vector<uint8_t>> regions_;
+  std::map<uint64_t, std::vector<uint8_t>> regions_;
   mutable uint32_t largestRead_ = 0;
 };
 
 struct CommandLineCase {
   const char* name;
-  uint32_t peb;
-  uint32_t parameters;  // stored at peb + 0x10 (wrapping, so a missed overflow check shows)
-  uint16_t length;      // the counted string header at parameters + 0x40
-  uint32_t buffer;
+  uint64_t peb;
+  uint64_t parameters;  // stored at peb + parametersOffset (wrapping, so a missed overflow check shows)
+  uint16_t length;      // the counted string header at parameters + commandLineOffset
+  uint64_t buffer;
   std::wstring text;    // mapped at buffer
   std::wstring expected;
 };
 
-TEST(ReadCommandLine32, Table) {
+// Maps one case into memory in the target layout: pointers of the layout's width, the counted
+// string header as the target holds it (length, maximum length, padding, buffer).
+void MapCase(CFakeMemory* memory, const CommandLineCase& c, const EnvironmentBlockLayout& layout) {
+  const uint64_t mask = layout.pointerSize == 8 ? UINT64_MAX : UINT32_MAX;
+  memory->Map((c.peb + layout.parametersOffset) & mask, &c.parameters, layout.pointerSize);
+  uint8_t header[16] = {};
+  std::memcpy(header, &c.length, 2);
+  std::memcpy(header + 2, &c.length, 2);
+  std::memcpy(header + layout.pointerSize, &c.buffer, layout.pointerSize);
+  memory->Map((c.parameters + layout.commandLineOffset) & mask, header, layout.pointerSize * 2);
+  if (!c.text.empty()) memory->Map(c.buffer, c.text.data(), c.text.size() * sizeof(wchar_t));
+}
+
+TEST(ReadCommandLine, TableInBothLayouts) {
   const std::wstring nul(1, L'\0');
-  const CommandLineCase cases[] = {
-      // Normal
-      {"plain", 0x1000, 0x2000, 24, 0x3000, L"prog.exe a b", L"prog.exe a b"},
-      {"NUL inside becomes a space", 0x1000, 0x2000, 14, 0x3000, L"a.exe" + nul + L"b", L"a.exe b"},
-      {"NULs at the end", 0x1000, 0x2000, 8, 0x3000, L"x" + nul + nul + nul, L"x   "},
-      {"length shorter than the text", 0x1000, 0x2000, 4, 0x3000, L"abcdef", L"ab"},
-      // Empty
-      {"length 0", 0x1000, 0x2000, 0, 0x3000, L"abc", L""},
-      {"no environment block", 0, 0x2000, 6, 0x3000, L"abc", L""},
-      {"no parameters block", 0x1000, 0, 6, 0x3000, L"abc", L""},
-      {"no buffer", 0x1000, 0x2000, 6, 0, L"abc", L""},
-      // Malformed: values a hostile or damaged target may hold
-      {"odd length drops the half character", 0x1000, 0x2000, 7, 0x3000, L"abcd", L"abc"},
-      {"length past the mapped text", 0x1000, 0x2000, 0xFFFF, 0x3000, L"abc", L""},
-      {"buffer unmapped", 0x1000, 0x2000, 6, 0x7000, L"", L""},
-      {"environment block at the top of memory", 0xFFFFFFF8, 0x2000, 6, 0x3000, L"abc", L""},
-      {"parameters at the top of memory", 0x1000, 0xFFFFFFF0, 6, 0x3000, L"abc", L""},
-  };
-  for (const CommandLineCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    CFakeMemory memory;
-    memory.MapDword(c.peb + 0x10, c.parameters);
-    const struct {
-      uint16_t length, maximumLength;
-      uint32_t buffer;
-    } header = {c.length, c.length, c.buffer};
-    memory.Map(c.parameters + 0x40, &header, sizeof(header));
-    if (!c.text.empty()) memory.Map(c.buffer, c.text.data(), c.text.size() * sizeof(wchar_t));
-    EXPECT_EQ(c.expected, ReadCommandLine32(memory, c.peb));
-    EXPECT_LE(memory.LargestRead(), 0xFFFEu);  // never more than the 16-bit length allows
+  const struct {
+    const char* name;
+    const EnvironmentBlockLayout& layout;
+    uint64_t top;   // the last address of the target's address space
+    uint64_t high;  // a valid address that only the layout's width can hold
+  } layouts[] = {{"32-bit target", kEnvironmentBlock32, UINT32_MAX, 0x7FFE0000},
+                 {"64-bit target", kEnvironmentBlock64, UINT64_MAX, 0x7FF712340000ull}};
+  for (const auto& l : layouts) {
+    SCOPED_TRACE(l.name);
+    const uint64_t top = l.top, high = l.high;
+    const CommandLineCase cases[] = {
+        // Normal
+        {"plain", 0x1000, 0x2000, 24, 0x3000, L"prog.exe a b", L"prog.exe a b"},
+        {"blocks at high addresses", high, high + 0x2000, 6, high + 0x4000, L"abc", L"abc"},
+        {"NUL inside becomes a space", 0x1000, 0x2000, 14, 0x3000, L"a.exe" + nul + L"b", L"a.exe b"},
+        {"NULs at the end", 0x1000, 0x2000, 8, 0x3000, L"x" + nul + nul + nul, L"x   "},
+        {"length shorter than the text", 0x1000, 0x2000, 4, 0x3000, L"abcdef", L"ab"},
+        // Empty
+        {"length 0", 0x1000, 0x2000, 0, 0x3000, L"abc", L""},
+        {"no environment block", 0, 0x2000, 6, 0x3000, L"abc", L""},
+        {"no parameters block", 0x1000, 0, 6, 0x3000, L"abc", L""},
+        {"no buffer", 0x1000, 0x2000, 6, 0, L"abc", L""},
+        // Malformed: values a hostile or damaged target may hold
+        {"odd length drops the half character", 0x1000, 0x2000, 7, 0x3000, L"abcd", L"abc"},
+        {"length past the mapped text", 0x1000, 0x2000, 0xFFFF, 0x3000, L"abc", L""},
+        {"buffer unmapped", 0x1000, 0x2000, 6, 0x7000, L"", L""},
+        {"environment block at the top of memory", top - 7, 0x2000, 6, 0x3000, L"abc", L""},
+        {"parameters at the top of memory", 0x1000, top - 15, 6, 0x3000, L"abc", L""},
+        {"text running past the top of memory", 0x1000, 0x2000, 6, top - 1, L"", L""},
+    };
+    for (const CommandLineCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      CFakeMemory memory;
+      MapCase(&memory, c, l.layout);
+      EXPECT_EQ(c.expected, ReadCommandLine(memory, c.peb, l.layout));
+      EXPECT_LE(memory.LargestRead(), 0xFFFEu);  // never more than the 16-bit length allows
+    }
   }
 }
 
@@ -187,13 +206,13 @@ std::wstring ModuleFileName(HMODULE module) {
 // The helper process, asked to quit and waited for when the test ends.
 class CHelperProcess {
  public:
-  bool Start() {
+  bool Start(const wchar_t* program = L"process_collector_helper.exe") {
     const std::wstring suffix = std::to_wstring(::GetCurrentProcessId());
     const std::wstring readyName = L"vantorag_proc_test_ready_" + suffix;
     const std::wstring quitName = L"vantorag_proc_test_quit_" + suffix;
     ready_.Reset(::CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
     quit_.Reset(::CreateEventW(nullptr, TRUE, FALSE, quitName.c_str()));
-    path_ = OwnFolder() + L"process_collector_helper.exe";
+    path_ = OwnFolder() + program;
     // The helper turns the '|' into a NUL in its own copy of the line.
     commandLine_ = L"\"" + path_ + L"\" " + readyName + L" " + quitName + L" \"two  words\" a.exe|b";
     std::wstring writable = commandLine_;
@@ -304,6 +323,12 @@ TEST(CollectProcesses, MainImageOutsideTheMasksIsAZeroAtTheHead) {
   EXPECT_EQ(0u, IdOf(fixture.items, helper.Path()));
 }
 
+bool IsWow64(HANDLE process) {
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(process, &wow64) && wow64;
+}
+
+#ifndef _WIN64
 DWORD FindProcessByName(const wchar_t* name) {
   CFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry = {};
@@ -313,17 +338,14 @@ DWORD FindProcessByName(const wchar_t* name) {
   return 0;
 }
 
-bool IsWow64(HANDLE process) {
-  BOOL wow64 = FALSE;
-  return ::IsWow64Process(process, &wow64) && wow64;
-}
-
-TEST(CollectProcesses, ProcessOfTheOtherBitnessHasNoModules) {
+// The 32-bit build can't address a 64-bit process: it is listed with its user, but without
+// modules or command line.
+TEST(CollectProcesses, ProcessOfTheOtherBitness32BitBuildListsWithoutModules) {
   // Wine's services run 64-bit in a 64-bit prefix, where this program runs under WOW64.
   const DWORD pid = FindProcessByName(L"services.exe");
   CKernelHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
   if (!IsWow64(::GetCurrentProcess()) || !process || IsWow64(process.Get()))
-    GTEST_SKIP() << "needs a 64-bit process beside this 32-bit one";
+    GTEST_SKIP() << "needs a 64-bit system: a 32-bit one has no process of the other bitness";
 
   RunFixture fixture({L"*.exe", L"*.dll"});
   ASSERT_EQ(S_OK, CollectProcesses(fixture.run, fixture.items));
@@ -334,6 +356,38 @@ TEST(CollectProcesses, ProcessOfTheOtherBitnessHasNoModules) {
   EXPECT_EQ(L"", record->Cmd);
   EXPECT_EQ(ExpectedUser(), record->User);
 }
+
+#else
+// The x64 build reads a WOW64 process whole: its 32-bit command line and its modules, the main
+// image first.
+TEST(CollectProcesses, ProcessOfTheOtherBitnessX64BuildReadsWow64ProcessWhole) {
+  CHelperProcess helper;
+  if (!helper.Start(L"process_collector_helper32.exe")) {
+    // The test command says whether this machine runs 32-bit programs; only then must it start.
+    wchar_t runs32[8] = {};
+    ::GetEnvironmentVariableW(L"VANTORAG_MACHINE_RUNS_32BIT", runs32, 8);
+    ASSERT_NE(std::wstring(L"1"), runs32) << "the 32-bit helper did not start";
+    GTEST_SKIP() << "this machine runs no 32-bit programs, so no WOW64 process can start";
+  }
+  CKernelHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, helper.Pid()));
+  ASSERT_TRUE(process);
+  ASSERT_TRUE(IsWow64(process.Get()));
+
+  RunFixture fixture({L"*.exe", L"*.dll"});
+  ASSERT_EQ(S_OK, CollectProcesses(fixture.run, fixture.items));
+  const ProcessItem* record = FindProcess(fixture.items, helper.Pid());
+  ASSERT_NE(nullptr, record);
+  std::wstring expectedCmd = helper.CommandLine();
+  std::replace(expectedCmd.begin(), expectedCmd.end(), L'|', L' ');
+  EXPECT_EQ(expectedCmd, record->Cmd);
+  const uint32_t image = IdOf(fixture.items, helper.Path());
+  ASSERT_NE(0u, image);
+  EXPECT_EQ(image, record->ModuleRefId);
+  ASSERT_FALSE(record->Modules.empty());
+  EXPECT_EQ(image, record->Modules[0]);
+  EXPECT_EQ(ExpectedUser(), record->User);
+}
+#endif
 
 TEST(CollectProcesses, StopEndsThePhaseBeforeAnyProcess) {
   RunFixture fixture({L"*.exe", L"*.dll"});

@@ -225,9 +225,13 @@ TEST(GatherComputer, AsWineReportsIt) {
   EXPECT_EQ(os.ServicePackMinor, description.ServicePackMinor);
   EXPECT_EQ(os.ProductType, description.ProductType);
   EXPECT_EQ(os.IsServerR2, description.IsServerR2);
-  BOOL wow64 = FALSE;
-  ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64));
-  EXPECT_EQ(wow64 ? 64u : 32u, description.BitSystem);
+  // What the system is, in either build: the native processor architecture tells.
+  SYSTEM_INFO native = {};
+  ::GetNativeSystemInfo(&native);
+  const WORD arch = native.wProcessorArchitecture;
+  const bool system64 = arch == PROCESSOR_ARCHITECTURE_AMD64 || arch == PROCESSOR_ARCHITECTURE_IA64 ||
+                        arch == PROCESSOR_ARCHITECTURE_ARM64;
+  EXPECT_EQ(system64 ? 64u : 32u, description.BitSystem);
 
   // Wine lists the software loopback with both loopback addresses.
   bool loopback = false;

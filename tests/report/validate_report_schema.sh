@@ -1,13 +1,15 @@
 #!/bin/sh
 # Runs the sample-report program under Wine, then checks on the Linux side that every report it
 # wrote starts with FF FE and validates against the report schema, and that the schema rejects
-# reports that break the format.
-# Usage: validate_report_schema.sh <wine emulator> <report_sample.exe> <AptReport.xsd> <work folder>
+# reports that break the format, and that the report of fixed tables is byte for byte the one kept
+# in the source tree (the same file for the 32-bit and the x64 build).
+# Usage: validate_report_schema.sh <wine emulator> <report_sample.exe> <AptReport.xsd> <work folder> <expected fixed.xml>
 set -eu
 emulator=$1
 sample=$2
 schema=$3
 work=$4
+golden=$5
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -22,6 +24,11 @@ for report in full.xml empty.xml fixed.xml; do
   fi
   xmllint --noout --schema "$schema" "$report"
 done
+
+if ! cmp fixed.xml "$golden"; then
+  echo "the report of the fixed tables differs from $golden"
+  exit 1
+fi
 
 # Each edit below breaks one rule of the format; the schema must turn every edited copy away.
 iconv -f UTF-16 -t UTF-8 fixed.xml | sed 's/encoding="utf-16"/encoding="utf-8"/' > fixed8.xml
