@@ -6,8 +6,11 @@ set -e
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?windows build dir}
 work=${2:-/tmp/vantorag-bench-scan}
-export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$work/prefix}"
+export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$work/prefix}" WINE_TEST_PREFIX64="${WINE_TEST_PREFIX:-$work/prefix}"
 export WINEPREFIX="$WINE_TEST_PREFIX"
+# The build dir's toolchain tells which program and Wine loader to use.
+emulator=wine-emulator.sh exe=vantorag.exe
+if grep -q mingw-x86_64 "$build/CMakeCache.txt" 2>/dev/null; then emulator=wine64-emulator.sh exe=vantorag64.exe; fi
 
 python3 - "$work/tree" <<'PY'
 import os, sys
@@ -39,11 +42,11 @@ t0=$(date +%s.%N)
 find "$work/tree" -type f \( -name '*.exe' -o -name '*.dll' \) -print0 | xargs -0 sha1sum >/dev/null
 t1=$(date +%s.%N)
 
-"$top/cmake/wine-emulator.sh" cmd /c exit 0 >/dev/null 2>&1   # prefix and wineserver up before timing
+"$top/cmake/$emulator" cmd /c exit 0 >/dev/null 2>&1   # prefix and wineserver up before timing
 sleep 5   # let Wine's own services finish starting
 tree="Z:$(echo "$work/tree" | tr / '\\')"
 t2=$(date +%s.%N)
-"$top/cmake/wine-emulator.sh" "$build/tools/launcher/launcher.exe" -- "$build/vantorag.exe" \
+"$top/cmake/$emulator" "$build/tools/launcher/launcher.exe" -- "$build/$exe" \
   "--scope=$tree" "--output=Z:$(echo "$work/r.xml" | tr / '\\')" "--status=Z:$(echo "$work/s.txt" | tr / '\\')" \
   >/dev/null
 t3=$(date +%s.%N)
