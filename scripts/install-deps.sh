@@ -6,7 +6,7 @@ for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix wine wineser
   command -v "$tool" >/dev/null 2>&1 || need=1
 done
 [ -d /usr/src/googletest ] || need=1
-python3 -m pytest --version >/dev/null 2>&1 || need=1
+/usr/bin/python3 -m pytest --version >/dev/null 2>&1 || need=1
 [ -f /usr/lib/x86_64-linux-gnu/libgtest.a ] || need=1
 dpkg -s wine32:i386 >/dev/null 2>&1 || need=1
 dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || need=1

@@ -48,7 +48,8 @@ cmake --build "$build/fuzz" -j"$jobs"
 "$top/scripts/fuzz.sh" "$build/fuzz" "${FUZZ_SECONDS:-10}" || status=1
 
 if [ -d "$top/tests/tools" ]; then
-  (cd "$top" && python3 -m pytest -q -p no:cacheprovider tests/tools) || status=1
+  # Debian's python3 with its pytest package, whatever python3 comes first on PATH.
+  (cd "$top" && /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/tools) || status=1
 fi
 
 [ $runs32 = 1 ] || echo "NOTE: the 32-bit build was built but its tests did not run: $why32"
