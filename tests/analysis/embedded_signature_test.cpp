@@ -1,0 +1,84 @@
+// The embedded signer name, the trust verification and the installer signature over fixtures the
+// build signed with a throw-away CA.
+#include "analysis/embedded_signature.h"
+
+#include <gtest/gtest.h>
+
+#include "analysis/cert_context_wrapper.h"
+#include "analysis/installer_signature.h"
+#include "signed_fixtures.h"
+
+namespace kal::cryptography {
+namespace {
+
+using test::kFixtureSigner;
+using test::SignedFixture;
+
+class EmbeddedSignature : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { ASSERT_TRUE(test::TrustFixtureRoot()); }
+};
+
+TEST_F(EmbeddedSignature, SignerNameAndTrust) {
+  struct Case {
+    const wchar_t* file;
+    const wchar_t* name;  // from the signed message alone
+    LONG trust;
+  };
+  const Case cases[] = {
+      {L"signed.exe", kFixtureSigner, 0},
+      // The message still verifies; the file's hash does not.
+      {L"tampered.exe", kFixtureSigner, static_cast<LONG>(TRUST_E_BAD_DIGEST)},
+      {L"unsigned.exe", L"", static_cast<LONG>(TRUST_E_NOSIGNATURE)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(std::wstring(c.name), ReadEmbeddedSignerName(SignedFixture(c.file)));
+    EXPECT_EQ(c.trust, VerifyEmbeddedTrust(SignedFixture(c.file)));
+  }
+}
+
+TEST_F(EmbeddedSignature, FilesThatAreNotSignedImages) {
+  test::CTempDir dir;
+  const std::wstring text = dir.WriteFile(L"notes.txt", std::string(4096, 'x'));
+  EXPECT_EQ(L"", ReadEmbeddedSignerName(text));
+  EXPECT_EQ(L"", ReadEmbeddedSignerName(dir.Path() + L"\\missing.exe"));
+  // The installer package is no PE image.
+  EXPECT_EQ(L"", ReadEmbeddedSignerName(SignedFixture(L"signed.msi")));
+}
+
+TEST_F(EmbeddedSignature, EmbeddedWrapperGivesTheSignerOfTheMessage) {
+  CEmbeddedCertContextWrapper signed_;
+  EXPECT_TRUE(signed_.Verify(SignedFixture(L"signed.exe"), kCertDisplayName | kCertIssuer));
+  EXPECT_TRUE(signed_.Verified());
+  EXPECT_EQ(kFixtureSigner, signed_.DisplayName());
+  EXPECT_EQ(L"Vantorag Test Root CA", signed_.Issuer());
+
+  CEmbeddedCertContextWrapper unsigned_;
+  EXPECT_FALSE(unsigned_.Verify(SignedFixture(L"unsigned.exe"), kCertDisplayName));
+  EXPECT_FALSE(unsigned_.Verified());
+  EXPECT_EQ(L"", unsigned_.DisplayName());
+}
+
+TEST_F(EmbeddedSignature, InstallerPackage) {
+  std::wstring signer = L"sentinel";
+  EXPECT_EQ(S_OK, QueryInstallerSignature(SignedFixture(L"signed.msi"), &signer));
+  EXPECT_EQ(kFixtureSigner, signer);
+  EXPECT_EQ(TRUST_E_NOSIGNATURE, QueryInstallerSignature(SignedFixture(L"unsigned.msi"), &signer));
+  EXPECT_EQ(L"", signer);
+}
+
+// Wine keeps no catalogs: the catalog wrapper finds none for any file and reports no signer.
+TEST_F(EmbeddedSignature, CatalogWrapperWithoutCatalogs) {
+  for (const wchar_t* file : {L"signed.exe", L"unsigned.exe"}) {
+    CCatalogCertContextWrapper wrapper(0);
+    EXPECT_FALSE(wrapper.Verify(SignedFixture(file), kCertDisplayName)) << file;
+    EXPECT_EQ(L"", wrapper.DisplayName());
+    EXPECT_FALSE(wrapper.Verified());
+  }
+  CCatalogCertContextWrapper missing(0);
+  EXPECT_FALSE(missing.Verify(SignedFixture(L"missing.exe"), kCertDisplayName));
+}
+
+}  // namespace
+}  // namespace kal::cryptography
