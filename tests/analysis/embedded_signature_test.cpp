@@ -6,7 +6,9 @@
 
 #include "analysis/cert_context_wrapper.h"
 #include "analysis/installer_signature.h"
+#include "report/computer_description.h"
 #include "signed_fixtures.h"
+#include "support/catalog_api.h"
 
 namespace kal::cryptography {
 namespace {
@@ -66,6 +68,36 @@ TEST_F(EmbeddedSignature, InstallerPackage) {
   EXPECT_EQ(kFixtureSigner, signer);
   EXPECT_EQ(TRUST_E_NOSIGNATURE, QueryInstallerSignature(SignedFixture(L"unsigned.msi"), &signer));
   EXPECT_EQ(L"", signer);
+}
+
+TEST(CatalogApi, UsableWhenTheFunctionsOfTheSystemExist) {
+  const CatalogApi& loaded = GetCatalogApi();
+  CatalogApi base;
+  base.CalcHashFromFileHandle = loaded.CalcHashFromFileHandle;
+  base.EnumCatalogFromHash = loaded.EnumCatalogFromHash;
+  base.AcquireContext = loaded.AcquireContext;
+  base.ReleaseContext = loaded.ReleaseContext;
+  base.CatalogInfoFromContext = loaded.CatalogInfoFromContext;
+  CatalogApi full = base;
+  full.AcquireContext2 = loaded.AcquireContext2;
+  full.CalcHashFromFileHandle2 = loaded.CalcHashFromFileHandle2;
+  CatalogApi noEnum = full;
+  noEnum.EnumCatalogFromHash = nullptr;
+  ASSERT_TRUE(full.AcquireContext2 && full.CalcHashFromFileHandle2 && base.EnumCatalogFromHash);
+  struct Case {
+    const char* name;
+    const CatalogApi* api;
+    uint32_t family;
+    bool usable;
+  };
+  const Case cases[] = {
+      {"five functions, before family 8", &base, 7, true},
+      {"five functions, family 8", &base, 8, false},
+      {"all seven, family 8", &full, 8, true},
+      {"one of the five missing", &noEnum, 5, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.usable, IsCatalogApiUsable(*c.api, c.family)) << c.name;
+  EXPECT_TRUE(IsCatalogApiUsable(loaded, GetOsRecord().Family));  // Wine has them all
 }
 
 // Wine keeps no catalogs: the catalog wrapper finds none for any file and reports no signer.
