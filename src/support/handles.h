@@ -81,6 +81,16 @@ struct EventSource {
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { ::DeregisterEventSource(h); }
 };
+struct Heap {  // HeapCreate results
+  using Type = HANDLE;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::HeapDestroy(h); }
+};
+struct ProcessHeapBlock {  // HeapAlloc(GetProcessHeap(), ...) results
+  using Type = void*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type p) { ::HeapFree(::GetProcessHeap(), 0, p); }
+};
 struct WtsSessionInfo {  // WTSEnumerateSessionsW results
   using Type = PWTS_SESSION_INFOW;
   static Type Invalid() { return nullptr; }
@@ -103,6 +113,8 @@ using CLocalMem = UniqueResource<traits::LocalMem>;
 using CLibrary = UniqueResource<traits::Library>;
 using CEventSource = UniqueResource<traits::EventSource>;
 using CWtsSessionInfo = UniqueResource<traits::WtsSessionInfo>;
+using CHeap = UniqueResource<traits::Heap>;
+using CProcessHeapBlock = UniqueResource<traits::ProcessHeapBlock>;
 
 // Events, mappings, tokens and threads close like any kernel handle but are kinds of their own,
 // so a token can't be passed where an event is expected.
