@@ -20,4 +20,4 @@ dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 cmake make g++ googletest libgtest-dev libgmock-dev \
-  clang libclang-rt-14-dev libxml2-utils osslsigncode openssl python3 python3-pytest msitools ca-certificates >/dev/null
+  clang libclang-rt-14-dev libxml2-utils osslsigncode openssl python3 python3-pytest msitools wixl ca-certificates >/dev/null
