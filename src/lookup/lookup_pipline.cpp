@@ -2,8 +2,6 @@
 // answers to packs in flight, closing, and the idle check.
 #include "lookup/lookup_pipline.h"
 
-#include <ws2tcpip.h>
-
 #include "lookup/serialization.h"
 #include "support/hresult.h"
 
@@ -12,24 +10,12 @@ namespace kal {
 namespace {
 constexpr HRESULT kMoreData = static_cast<HRESULT>(0x800700EAu);  // ERROR_MORE_DATA
 
-// Puts the cursor after the last byte, where the next bytes are appended.
-void SeekEnd(CMemoryStream& stream) {
-  const uint32_t size = stream.GetSize();
-  if (size == 0 || stream.GetPosition() == size) return;
-  uint8_t last;
-  stream.SetPosition(size - 1);
-  stream.Read(&last, 1, 0);
-}
-
 // An exception's code when it is a failure HRESULT (out of memory), else E_FAIL.
 HRESULT ResultOf(const CKalException& e) {
   const int32_t code = e.GetCode();
   return code < 0 && code != -1 ? static_cast<HRESULT>(code) : E_FAIL;
 }
 
-void Rewind(CMemoryStream& stream, uint32_t position) {
-  if (position < stream.GetSize()) stream.SetPosition(position);
-}
 }  // namespace
 
 CPiplinedLookupClient::CPipline::CPipline(CPiplinedLookupClient& client, uint16_t port)
@@ -181,15 +167,12 @@ CRefPtr<CPiplinedLookupClient::CPack> CPiplinedLookupClient::CPipline::TakeInFli
 }
 
 HRESULT CPiplinedLookupClient::CPipline::OnRead() {
-  const uint32_t old = receive_.GetSize();
   int received;
   try {
-    SeekEnd(receive_);
-    receive_.Fill(0, kReceiveChunk);
-    received = Receive(receive_.GetBuffer() + old, kReceiveChunk);
+    uint8_t* room = receive_.Reserve(kReceiveChunk);
+    received = Receive(room, kReceiveChunk);
     const int error = ::WSAGetLastError();
-    receive_.Truncate(received == SOCKET_ERROR ? old : old + static_cast<uint32_t>(received));
-    Rewind(receive_, 0);
+    receive_.Commit(received == SOCKET_ERROR ? 0 : static_cast<uint32_t>(received));
     if (received == SOCKET_ERROR) return HResultFromWin32(error);
   } catch (const CKalException& e) {
     return ResultOf(e);
@@ -198,66 +181,46 @@ HRESULT CPiplinedLookupClient::CPipline::OnRead() {
 
   HRESULT hr = S_OK;
   for (;;) {
-    const Parsed parsed = ParseOne();
-    if (parsed == Parsed::Partial) hr = kMoreData;
-    if (parsed == Parsed::Bad) hr = E_FAIL;
+    const CAnswerBuffer::Parsed parsed = ParseOne();
+    if (parsed == CAnswerBuffer::Parsed::Partial) hr = kMoreData;
+    if (parsed == CAnswerBuffer::Parsed::Failed) hr = E_FAIL;
     if (!IsStream()) {
       // A datagram is one message: a short one never completes, and whatever follows an answer
       // (or a bad answer) is not the start of the next one.
-      receive_.Truncate(0);
+      receive_.Clear();
       break;
     }
-    if (parsed == Parsed::Dropped || parsed == Parsed::Bad) {
+    if (parsed == CAnswerBuffer::Parsed::Dropped || parsed == CAnswerBuffer::Parsed::Failed) {
       // On a stream the next message's start is lost with this one: only a new connection
       // finds it again.
       CloseAndResume();
       break;
     }
-    if (parsed == Parsed::Partial || receive_.GetSize() == 0) break;
+    if (parsed == CAnswerBuffer::Parsed::Partial || receive_.Size() == 0) break;
   }
   return hr;
 }
 
-CPiplinedLookupClient::CPipline::Parsed CPiplinedLookupClient::CPipline::ParseOne() {
-  const uint32_t start = receive_.GetPosition();
-  CSerializationReader reader(&receive_);
-  uint32_t number;
-  try {
-    number = ReadResponseSequenceNumber(reader);
-  } catch (const CSerializationReaderNeedMoreDataException&) {
-    Rewind(receive_, start);
-    return Parsed::Partial;
-  } catch (const CKalException&) {
-    return Parsed::Bad;
-  }
-
+CAnswerBuffer::Parsed CPiplinedLookupClient::CPipline::ParseOne() {
   CRefPtr<CPack> pack;
-  HRESULT result;
+  CAnswerBuffer::Parsed parsed;
   {
     CCriticalSectionLock hold(lock_);
-    auto found = inFlight_.find(number);
-    if (found == inFlight_.end()) {
-      receive_.Truncate(0);  // late or foreign
-      return Parsed::Dropped;
-    }
-    try {
-      found->second.Pack->Decode(reader);
-      result = S_OK;
-    } catch (const CSerializationReaderNeedMoreDataException&) {
-      Rewind(receive_, start);
-      return Parsed::Partial;
-    } catch (const CKalException&) {
-      result = E_FAIL;
-    }
+    uint32_t number;
+    parsed = receive_.ParseOne(
+        [this](uint32_t sequence, CSerializationReader& reader) {
+          auto found = inFlight_.find(sequence);
+          if (found == inFlight_.end()) return false;
+          found->second.Pack->Decode(reader);
+          return true;
+        },
+        &number);
+    if (parsed != CAnswerBuffer::Parsed::Answer && parsed != CAnswerBuffer::Parsed::Failed) return parsed;
     pack = TakeInFlight(number);
-    if (SUCCEEDED(result)) ReceivedCount += 1;
-    if (receive_.GetPosition() < receive_.GetSize())
-      receive_.Compact();
-    else
-      receive_.Truncate(0);
+    if (parsed == CAnswerBuffer::Parsed::Answer) ReceivedCount += 1;
   }
-  pack->Complete(result);
-  return SUCCEEDED(result) ? Parsed::Answer : Parsed::Bad;
+  pack->Complete(parsed == CAnswerBuffer::Parsed::Answer ? S_OK : E_FAIL);
+  return parsed;
 }
 
 void CPiplinedLookupClient::CPipline::Close(bool abortPending) {
@@ -270,7 +233,7 @@ void CPiplinedLookupClient::CPipline::Close(bool abortPending) {
     for (auto& entry : inFlight_) ended.push_back(std::move(entry.second.Pack));
     inFlight_.clear();
     inFlightOrder_.clear();
-    receive_.Truncate(0);
+    receive_.Clear();
   }
   for (CRefPtr<CPack>& pack : ended) pack->Complete(E_ABORT);
 }

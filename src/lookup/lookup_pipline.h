@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "lookup/answer_buffer.h"
 #include "lookup/lookup_pack.h"
-#include "lookup/memory_stream.h"
 #include "lookup/piplined_lookup_client.h"
 #include "support/critical_section.h"
 #include "support/socket.h"
@@ -72,8 +72,8 @@ class CPiplinedLookupClient::CPipline : public CKalWorkerClientEvent {
   bool IdleCheck();
   // Takes the in-flight entry of number out of map and list (the lock is held).
   CRefPtr<CPack> TakeInFlight(uint32_t number);
-  enum class Parsed { Answer, Partial, Dropped, Bad };
-  Parsed ParseOne();
+  // One answer from the front of the buffer; the pack it completes is ended outside the lock.
+  CAnswerBuffer::Parsed ParseOne();
   // After a close from the receive side: pending packs go out on a new connection.
   void CloseAndResume();
 
@@ -84,7 +84,7 @@ class CPiplinedLookupClient::CPipline : public CKalWorkerClientEvent {
   PackList pending_;
   std::map<uint32_t, InFlight> inFlight_;
   std::list<uint32_t> inFlightOrder_;  // sequence numbers in send order
-  CMemoryStream receive_;
+  CAnswerBuffer receive_;
   CSocket socket_;
   sockaddr_in peer_{};
   bool CloseRequested = false;

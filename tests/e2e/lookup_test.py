@@ -2,6 +2,7 @@
 store of the fixture files' hashes, read back from the report, the state file, the statistics
 file and the server's own sightings."""
 import hashlib
+import ntpath
 import os
 import subprocess
 import sys
@@ -66,7 +67,7 @@ class LookupServerScan(TempDirTest):
         self.assertEqual(0, result.exit_code, result.stdout)
         with open(self.path("r.xml"), "rb") as f:
             report = ET.fromstring(f.read())
-        modules = {os.path.basename(m.get("Path")): m for m in report.iter("Module") if m.get("Path")}
+        modules = {ntpath.basename(m.get("Path")): m for m in report.iter("Module") if m.get("Path")}
         return modules, state_fields(self.path("s.txt"))
 
     def read_stat(self):
