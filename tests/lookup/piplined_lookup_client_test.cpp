@@ -148,8 +148,9 @@ TEST_F(PiplinedLookupClientTest, UdpIsGivenUpBelowFivePercentAnswered) {
     auto keys = Keys(1);
     auto answers = Answers(1);
     for (int i = 0; i < 100; ++i) {
-      // The unanswered ones are given up quickly; they stay in flight all the same.
-      const HRESULT hr = client.LookupHashes(1, keys.data(), answers.data(), 2, Client::kTransportUdp,
+      // The unanswered ones are given up quickly; they stay in flight all the same. A tag each, so
+      // that a pack not yet sent when its caller gave up is not joined by the next caller.
+      const HRESULT hr = client.LookupHashes(1, keys.data(), answers.data(), 100 + i, Client::kTransportUdp,
                                              i < row.answered ? 5000 : 20);
       EXPECT_EQ(i < row.answered ? S_OK : kTimeout, hr) << i;
     }
