@@ -7,6 +7,9 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 win=${1:?windows build dir}
 seconds=${2:-3}
 work=$(mktemp -d /tmp/vantorag-bench-lookup.XXXXXX)
+# The x64 build runs under the 64-bit loader.
+emulator="$top/cmake/wine-emulator.sh"
+[ -e "$win/vantorag64.exe" ] && emulator="$top/cmake/wine64-emulator.sh"
 export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-/tmp/vantorag-bench-lookup-prefix}"
 server=""
 cleanup() {
@@ -40,5 +43,5 @@ python3 "$top/tools/lookup_server/lookupd.py" --store "$work/serve.sqlite" serve
 server=$!
 while [ ! -s "$work/ready" ]; do sleep 0.1; done
 set -- $(cat "$work/ready")
-"$top/cmake/wine-emulator.sh" "$win/bench/lookup_client/lookup_client_bench.exe" --udp-port="$1" --tcp-port="$2" \
+"$emulator" "$win/bench/lookup_client/lookup_client_bench.exe" --udp-port="$1" --tcp-port="$2" \
   --seconds="$seconds" | tr -d '\r'

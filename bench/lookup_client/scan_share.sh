@@ -7,6 +7,9 @@ set -e
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?windows build dir}
 work=${2:-/tmp/vantorag-bench-lookup-share}
+# The x64 build runs under the 64-bit loader.
+emulator="$top/cmake/wine-emulator.sh"
+[ -e "$build/vantorag64.exe" ] && emulator="$top/cmake/wine64-emulator.sh"
 export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$work/prefix}"
 export WINEPREFIX="$WINE_TEST_PREFIX"
 exe=$(ls "$build"/vantorag*.exe | head -n 1)
@@ -35,12 +38,12 @@ python3 "$top/tools/lookup_server/lookupd.py" --store "$work/store.sqlite" serve
 server=$!
 while [ ! -s "$work/ready" ]; do sleep 0.1; done
 set -- $(cat "$work/ready")
-"$top/cmake/wine-emulator.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+"$emulator" cmd /c exit 0 >/dev/null 2>&1 || true
 
 w() { echo "Z:$(echo "$1" | tr / '\\')"; }
 scan() {
   start=$(date +%s.%N)
-  "$top/cmake/wine-emulator.sh" "$exe" --scope="$(w "$work/tree")" --output="$(w "$work/r.xml")" \
+  "$emulator" "$exe" --scope="$(w "$work/tree")" --output="$(w "$work/r.xml")" \
     --status="$(w "$work/s.txt")" "$@" >/dev/null
   end=$(date +%s.%N)
   echo "$end - $start" | bc
