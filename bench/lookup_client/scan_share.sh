@@ -40,7 +40,7 @@ while [ ! -s "$work/ready" ]; do sleep 0.1; done
 set -- $(cat "$work/ready")
 "$emulator" cmd /c exit 0 >/dev/null 2>&1 || true
 
-w() { echo "Z:$(echo "$1" | tr / '\\')"; }
+w() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 scan() {
   start=$(date +%s.%N)
   "$emulator" "$exe" --scope="$(w "$work/tree")" --output="$(w "$work/r.xml")" \
