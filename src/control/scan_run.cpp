@@ -8,10 +8,13 @@
 #include "collect/process_collector.h"
 #include "collect/scope_walker.h"
 #include "control/log_event.h"
+#include "control/network_lookup_client.h"
 #include "control/options.h"
+#include "control/statistics_file.h"
 #include "lookup/vendor_key.h"
 #include "report/report_writer.h"
 #include "support/hresult.h"
+#include "support/socket.h"
 
 namespace kal {
 namespace {
@@ -32,7 +35,7 @@ HRESULT NoAutoruns(CRunContext&, CScanItems&) { return S_OK; }  // the autorun c
 
 CScanRun::CScanRun(CRunContext& context, CScanItems& items, ClientFactory clients, IFileExaminer* examiner)
     : context_(context), items_(items), clients_(std::move(clients)), examiner_(examiner ? examiner : &ownExaminer_) {
-  if (!clients_) clients_ = [] { return std::unique_ptr<ILookupClient>(new CUnavailableLookupClient()); };
+  if (!clients_) clients_ = [] { return std::unique_ptr<ILookupClient>(new CNetworkLookupClient()); };
   phases_.Processes = CollectProcesses;
   phases_.Drivers = CollectDrivers;
   phases_.Autoruns = NoAutoruns;
@@ -105,6 +108,7 @@ HRESULT CScanRun::LookupPhase() {
   VendorTrustMap trust;
 
   examiner_->BeginPhase();
+  const CWinsockSession winsock(MAKEWORD(2, 0));  // a failed start shows as failed batches
   std::unique_ptr<ILookupClient> client = clients_();
   CSafetyLookupClientBase::SetProductCode(101);
   const HRESULT started = client->Start(config.FlsUdp, config.FlsTcp, config.FlsUdpPort, config.FlsTcpPort);
@@ -183,6 +187,7 @@ HRESULT CScanRun::LookupPhase() {
     if (!hashRequests.empty()) LookupHashBatch(*client, hashRequests, hashItems, kAttempts);
     context_.RefreshState(false);
   }
+  if (!config.FlsStatPath.empty()) WriteStatistics(config.FlsStatPath, *client);
   client->Stop();
   examiner_->EndPhase();
   return result;

@@ -30,7 +30,7 @@ class CScanRun {
   static constexpr uint32_t kTimeoutMs = 5000;
   static constexpr int kAttempts = 2;
 
-  // Without a factory or examiner the run uses the unavailable client and the real examinations.
+  // Without a factory or examiner the run uses the network client and the real examinations.
   CScanRun(CRunContext& context, CScanItems& items, ClientFactory clients = nullptr,
            IFileExaminer* examiner = nullptr);
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "lookup/piplined_lookup_client.h"
 #include "lookup/wire_format.h"
 #include "support/handles.h"
 #include "support/hresult.h"
@@ -47,23 +48,6 @@ class CRefPtr {
 
  private:
   T* p_ = nullptr;
-};
-
-// The lookup client; here only the home of its pack types.
-class CPiplinedLookupClient {
- public:
-  static constexpr uint32_t kPackCapacity = 100;
-  // Transports a pack may travel on.
-  static constexpr uint32_t kTransportUdp = 1;
-  static constexpr uint32_t kTransportTcp = 2;
-
-  class CPack;
-  template <typename TRequest, typename TResponse, uint32_t N>
-  class CPackTmpl;
-  using CHashPack = CPackTmpl<CSafetyLookupClientBase::CRequest, CSafetyLookupClientBase::CResponceHt,
-                              kPackCapacity>;
-  using CVendorPack = CPackTmpl<CSafetyLookupClientBase::CRequest,
-                                CSafetyLookupClientBase::CResponceTv, kPackCapacity>;
 };
 
 class CPiplinedLookupClient::CPack {

@@ -313,7 +313,10 @@ TEST_F(ScanRunTest, StopEventEndsTheLookupPhaseButTheReportIsWritten) {
 
 TEST_F(ScanRunTest, UnavailableServiceMarksEveryFileError) {
   for (int i = 0; i < 4; ++i) AddItem(L"C:\\u" + std::to_wstring(i) + L".exe");
-  CScanRun run(context_, items_, nullptr, &examiner_);  // no client can start
+  // Both channels off: the real client can't start, so every batch fails at once.
+  config_.FlsUdp = false;
+  config_.FlsTcp = false;
+  CScanRun run(context_, items_, nullptr, &examiner_);
   EXPECT_EQ(S_OK, run.LookupPhase());
   for (const auto& e : items_.Modules()) EXPECT_EQ(5, e.second.Cloud);
   EXPECT_EQ(4u, state_.CountError);

@@ -2,7 +2,7 @@
 import os
 import unittest
 
-from vantorag_e2e import TempDirTest, run, state_fields, read_state
+from vantorag_e2e import OFFLINE, TempDirTest, run, state_fields, read_state
 
 E_INVALIDARG = 0x80070057
 E_NOTIMPL = 0x80004001
@@ -41,7 +41,7 @@ class ExitCodes(TempDirTest):
 class StateFile(TempDirTest):
     def test_finished_run(self):
         status = self.path("s.txt")
-        result = run(["--output=" + self.wpath("r.xml"), "--status=" + self.wpath("s.txt"), "--scope=processes"])
+        result = run(["--output=" + self.wpath("r.xml"), "--status=" + self.wpath("s.txt"), "--scope=processes"] + OFFLINE)
         self.assertEqual(0, result.exit_code)
         fields = state_fields(status)
         self.assertEqual(7, fields["Phase"])
@@ -51,7 +51,7 @@ class StateFile(TempDirTest):
     def test_exact_bytes_of_an_empty_scan(self):
         os.mkdir(self.path("empty"))
         result = run(["--output=" + self.wpath("r.xml"), "--status=" + self.wpath("s.txt"),
-                      "--scope=" + self.wpath("empty")])
+                      "--scope=" + self.wpath("empty")] + OFFLINE)
         self.assertEqual(0, result.exit_code)
         with open(self.path("s.txt"), "rb") as f:
             self.assertEqual("7;0;0;0;0;0;0;0;0;0;0;0;0;".encode("utf-16-le") + b"\0\0", f.read())
@@ -64,7 +64,7 @@ class StopRequest(TempDirTest):
         self.assertEqual(1, result.event)
 
     def test_scan_does_not_set_the_event(self):
-        result = run(["--output=" + self.wpath("r.xml"), "--status=" + self.wpath("s.txt"), "--scope=processes"],
+        result = run(["--output=" + self.wpath("r.xml"), "--status=" + self.wpath("s.txt"), "--scope=processes"] + OFFLINE,
                      event=True)
         self.assertEqual(0, result.exit_code)
         self.assertEqual(0, result.event)

@@ -7,7 +7,7 @@ import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from vantorag_e2e import BUILD, EMULATOR, TempDirTest, run, state_fields, win_path
+from vantorag_e2e import BUILD, EMULATOR, OFFLINE, TempDirTest, run, state_fields, win_path
 
 SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "schema", "AptReport.xsd")
 
@@ -50,13 +50,13 @@ class FolderScan(TempDirTest):
     def test_folder_scope(self):
         expected = self.make_fixture()
         result = run(["--scope=" + self.wpath("fx"), "--output=" + self.wpath("r.xml"),
-                      "--status=" + self.wpath("s.txt")])
+                      "--status=" + self.wpath("s.txt")] + OFFLINE)
         self.assertEqual(0, result.exit_code, result.stdout)
         fields = state_fields(self.path("s.txt"))
         self.assertEqual(7, fields["Phase"])
         self.assertEqual(len(expected), fields["FilesFound"])
         self.assertEqual(sum(len(d) for d in expected.values()), fields["BytesFound"])
-        # No lookup service is reachable: every hashed file ends "error".
+        # Both lookup channels are off: every hashed file ends "error".
         self.assertEqual(len(expected), fields["FilesProcessed"])
         self.assertEqual(len(expected), fields["CountError"])
         self.assertEqual(0, fields["HashFailures"])
@@ -91,7 +91,7 @@ class FullScan(TempDirTest):
                 time.sleep(0.1)
             self.assertTrue(os.path.exists(self.path("ready")), "the helper process did not start")
             result = run(["--scope=processes|drivers|" + self.wpath("fx"), "--output=" + self.wpath("r.xml"),
-                          "--status=" + self.wpath("s.txt")])
+                          "--status=" + self.wpath("s.txt")] + OFFLINE)
         finally:
             proc.kill()
             proc.wait()

@@ -6,7 +6,7 @@ import subprocess
 import unittest
 import xml.etree.ElementTree as ET
 
-from vantorag_e2e import BUILD, EMULATOR, TempDirTest, run, state_fields, win_path
+from vantorag_e2e import BUILD, EMULATOR, OFFLINE, TempDirTest, run, state_fields, win_path
 
 FIXTURES = os.path.join(BUILD, "tests", "analysis", "fixtures")
 SIGNED = os.path.join(BUILD, "tests", "analysis", "signed")
@@ -56,7 +56,7 @@ class SignersAndVersions(TempDirTest):
 
     def scan(self, scope, *extra):
         result = run(["--scope=" + scope, "--output=" + self.wpath("r.xml"), "--status=" + self.wpath("s.txt")]
-                     + list(extra))
+                     + OFFLINE + list(extra))
         self.assertEqual(0, result.exit_code, result.stdout)
         report = parse_report(self.path("r.xml"))
         return {m.get("Path").lower(): m for m in report.iter("Module") if m.get("Path")}, state_fields(self.path("s.txt"))

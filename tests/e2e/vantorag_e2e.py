@@ -13,6 +13,8 @@ BUILD = os.environ.get("VANTORAG_BUILD", "")
 EMULATOR = os.environ.get("VANTORAG_EMULATOR", "")
 EXE = os.environ.get("VANTORAG_EXE", "vantorag.exe")
 STOP_EVENT = "vantor58CB9DDC03674C47856D7D26CCF4F995"
+# Both lookup channels off: a scan that needs no lookup service and waits for none.
+OFFLINE = ["--flsUdp=off", "--flsTcp=off"]
 
 
 def win_path(path):
