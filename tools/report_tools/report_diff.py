@@ -129,7 +129,7 @@ def text_lines(diff):
     lines = []
     names = diff["computer"]
     if names["old"] != names["new"]:
-        lines.append("note: the reports name different computers: %s and %s" % (names["old"], names["new"]))
+        lines.append('note: the reports name different computers: "%s" and "%s"' % (names["old"], names["new"]))
     modules = diff["modules"]
     lines.append("modules: %d added, %d removed, %d changed" % (
         len(modules["added"]), len(modules["removed"]), len(modules["changed"])))

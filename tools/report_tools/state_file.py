@@ -56,6 +56,10 @@ def parse_state(data):
         line = data[:-2].decode("utf-16-le")
     except UnicodeDecodeError:
         raise Malformed("not UTF-16LE text") from None
+    if not line.isascii():
+        # a state line is all digits, ';' and "Error 0x..."; UTF-8 or big-endian text read as
+        # UTF-16LE turns into other scripts
+        raise Malformed("not UTF-16LE text (UTF-8 or big-endian?)")
     fields = line.split(";", len(FIELDS))
     if len(fields) != len(FIELDS) + 1 or "\0" in line or "\n" in line or "\r" in line:
         raise Malformed("not one line of %d fields separated by ';'" % (len(FIELDS) + 1))
