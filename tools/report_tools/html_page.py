@@ -50,17 +50,17 @@ def _number(name, own=False):
     return get, "number"
 
 
-# Table -> its columns as (heading, value getter, "text" or "number").
+# Table -> its columns as (heading, value getter, "text", "time" or "number").
 COLUMNS = {
     "modules": [("Path", _field("Path"), "text"), ("Signer", _field("Signer"), "text"),
                 ("Signer trust", _field("CloudSigner"), "text"),
                 ("Description", _field("Description"), "text"), ("Product", _field("Product"), "text"),
                 ("Version", _field("Version"), "text"), ("Size",) + _number("Size"),
-                ("Modified", _field("Modified"), "text"), ("SHA-1", _field("Sha1"), "text")],
+                ("Modified", _field("Modified"), "time"), ("SHA-1", _field("Sha1"), "text")],
     "processes": [("Pid",) + _number("Pid", own=True), ("Parent",) + _number("ParentPid", own=True),
                   ("Image", _field("Path"), "text"), ("Command line", _own("Cmd"), "text"),
                   ("User", _own("User"), "text"), ("Signer", _field("Signer"), "text"),
-                  ("Started", _own("Created"), "text"), ("CPU time", _own("CpuTime"), "text"),
+                  ("Started", _own("Created"), "time"), ("CPU time", _own("CpuTime"), "time"),
                   ("Elevated", _own("Elevated"), "text")],
     "drivers": [("File", _field("Path"), "text"), ("Signer", _field("Signer"), "text"),
                 ("Description", _field("Description"), "text")],
@@ -80,6 +80,7 @@ table { border-collapse: collapse; width: 100%; }
 th, td { text-align: left; padding: .25em .5em; border-bottom: 1px solid var(--line); vertical-align: top; }
 td { overflow-wrap: anywhere; min-width: 4em; }
 td.num { text-align: right; white-space: nowrap; }
+td.time { white-space: nowrap; }
 thead th { background: #f3f3f3; position: sticky; top: 0; white-space: nowrap; }
 .records thead th { cursor: pointer; user-select: none; }
 .records thead th[aria-sort=ascending]::after { content: " \\25B2"; }
@@ -98,6 +99,8 @@ svg.chart { width: 100%; max-width: 48em; height: auto; display: block; margin: 
 @media (max-width: 40em) {
   body { padding: .5em; font-size: 13px; }
   th, td { padding: .2em .3em; }
+  .records td { min-width: 8em; }
+  .records td.verdict, .records td.num { min-width: 0; }
 }
 @media print {
   .controls { display: none; }
@@ -260,6 +263,8 @@ def _row_markup(table, kind, record):
         value = get(record, kind)
         if kind_of_value == "number":
             cells.append('<td class="num" data-key="%s">%s</td>' % (_e(value or "0"), _e(value)))
+        elif kind_of_value == "time":
+            cells.append('<td class="time">%s</td>' % _e(value))
         else:
             cells.append("<td>%s</td>" % _e(value))
     return '<tr class="v-%s" data-verdict="%s">%s</tr>\n' % (verdict, verdict, "".join(cells))
@@ -269,7 +274,7 @@ def _chart(rows_by_table):
     """Stacked bars, one per kind of record, each verdict a share of the bar."""
     label_width, bar_width, bar_height, gap = 90, 400, 22, 10
     height = len(SECTIONS) * (bar_height + gap)
-    parts = ['<svg class="chart" xmlns="http://www.w3.org/2000/svg" viewBox="0 0 %d %d" role="img" '
+    parts = ['<svg class="chart" viewBox="0 0 %d %d" role="img" '
              'aria-label="Verdicts by kind of record">' % (label_width + bar_width + 60, height)]
     for index, (_, table, title) in enumerate(SECTIONS):
         rows = rows_by_table[table]

@@ -6,6 +6,7 @@ Records are matched by what stays the same between two scans, never by Id: a mod
 and file, a driver by its file, a process by its image and command line. One report's modules are
 held as (path, SHA-1, verdict, signer) while the other streams past."""
 import collections
+import sys
 
 import report_reader
 from report_reader import AUTORUN, COMPUTER, DRIVER, MODULE, PROCESS
@@ -35,7 +36,9 @@ class _Snapshot:
         kinds = {COMPUTER, MODULE, PROCESS, DRIVER, AUTORUN}
         for kind, fields in report_reader.read_records(path, kinds):
             if kind == MODULE:
-                module = Module(fields["Path"], fields["Sha1"], fields["Cloud"], fields.get("Signer", ""))
+                # verdicts and signers repeat across thousands of modules: keep one copy of each
+                module = Module(fields["Path"], fields["Sha1"], sys.intern(fields["Cloud"]),
+                                sys.intern(fields.get("Signer", "")))
                 self.modules[fold(module.Path)] = module
                 paths_by_id[int(fields["Id"])] = module.Path
                 continue

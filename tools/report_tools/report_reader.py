@@ -72,6 +72,7 @@ class _Parser:
         self.stack = []
         self.module_ids = set()
         self.pids = set()
+        self.known = {kind: set() for kind in report_schema.CHECKS}
         self.computer = None
         self.process = None
         self.parser = expat.ParserCreate()
@@ -147,22 +148,39 @@ class _Parser:
             raise _Reject("a second %s %s" % (what, value))
         seen.add(key)
 
-    @staticmethod
-    def check_attributes(path, tag, attrs):
-        types = report_schema.ATTRIBUTE_TYPES[path]
-        fields = {}
+    def check_attributes(self, path, tag, attrs):
+        specs, required = _ATTRIBUTE_SPECS[path]
+        known = self.known
+        fields = attrs
         for name, value in attrs.items():
-            kind = types.get(name)
-            if kind is None:
+            spec = specs.get(name)
+            if spec is None:
                 raise _Reject("%s has an attribute %s, which no report has" % (tag, name))
+            kind = spec
+            if kind == "string" or value in known[kind]:
+                continue
             wanted = report_schema.check_value(kind, value)
             if wanted:
                 raise _Reject("%s %s is %r, not %s" % (tag, name, value, wanted))
-            fields[name] = report_schema.normal_value(kind, value)
-        for name, _, required in report_schema.ATTRIBUTES[path]:
-            if required and name not in fields:
-                raise _Reject("%s has no %s" % (tag, name))
+            normal = report_schema.normal_value(kind, value)
+            if normal != value:
+                fields[name] = normal
+            else:
+                # values repeat a lot (verdicts, times, flags): check each once, within bounds
+                if len(known[kind]) > 65536:
+                    known[kind].clear()
+                known[kind].add(value)
+        if not required.issubset(attrs):
+            missing = [name for name, _, needed in report_schema.ATTRIBUTES[path] if needed and name not in attrs]
+            raise _Reject("%s has no %s" % (tag, missing[0]))
         return fields
+
+
+# Element path -> (attribute name -> type, names of the required attributes)
+_ATTRIBUTE_SPECS = {
+    path: ({name: kind for name, kind, _ in attrs}, frozenset(name for name, _, needed in attrs if needed))
+    for path, attrs in report_schema.ATTRIBUTES.items()
+}
 
 
 def read_records(path, kinds=ALL_KINDS):

@@ -1,7 +1,6 @@
 """The AptReport element tree as data: which children each element holds, in which order and how
 often, and each attribute's value type. The reader walks these tables to check a report strictly
 when no schema validator is at hand, and the exports use the types to give JSON its values."""
-import datetime
 import re
 
 UNBOUNDED = None
@@ -106,15 +105,17 @@ def _choice(values, what):
     return lambda text: None if text in allowed else what
 
 
+_DAYS = (31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31)
+
+
 def _time(text):
     if _TIME.match(text):
-        try:
-            year = int(text[:4])
-            datetime.datetime.strptime("2000" + text[4:], "%Y-%m-%dT%H:%M:%SZ")
-            if year > 0 and (text[5:10] != "02-29" or _leap(year)):
-                return None
-        except ValueError:
-            pass
+        year, month, day = int(text[0:4]), int(text[5:7]), int(text[8:10])
+        hour, minute, second = int(text[11:13]), int(text[14:16]), int(text[17:19])
+        if (year > 0 and 1 <= month <= 12 and 1 <= day <= _DAYS[month - 1]
+                and (month != 2 or day < 29 or _leap(year))
+                and hour < 24 and minute < 60 and second < 60):
+            return None
     return "a time like 2016-03-01T09:05:07Z"
 
 
