@@ -10,6 +10,7 @@ import tempfile
 
 import pytest
 
+import devtools
 import html_page
 from conftest import fixture, run_tool
 
@@ -151,6 +152,37 @@ def test_filters_hide_rows_and_sorting_reorders_them(page):
     assert [cells[7] for _, _, cells in dom.tables["modules"]] == [
         "18446744073709551615", "1048576", "40960", "8192", "2048", "100", "0"]
     assert dom.shown["modules"] == "7 of 7 shown"
+
+
+VISIBLE = "[...document.querySelectorAll('#%s tbody tr')].filter(r => !r.hidden).map(r => r.cells[%d].textContent)"
+
+
+@needs_chromium
+def test_typing_a_filter_and_clicking_headings(page):
+    browser = devtools.Browser(CHROMIUM)
+    try:
+        browser.call("Network.enable")
+        url = "file://" + page
+        browser.open(url)
+        browser.type_into("#modules input", "\\TOOLS\\")
+        assert browser.evaluate(VISIBLE % ("modules", 1)) == [r"C:\tools\broken.exe", r"C:\tools\net.exe"]
+        assert browser.evaluate("document.querySelector('#modules .shown').textContent") == "2 of 7 shown"
+        browser.evaluate("document.querySelector('#modules input').value = ''")
+        browser.type_into("#modules input", "exe")
+        browser.click("#modules thead th:nth-child(8)")   # Size, ascending
+        assert browser.evaluate(VISIBLE % ("modules", 7)) == ["100", "2048", "40960", "1048576", "18446744073709551615"]
+        browser.click("#modules thead th:nth-child(8)")   # and descending
+        assert browser.evaluate(VISIBLE % ("modules", 7)) == ["18446744073709551615", "1048576", "40960", "2048", "100"]
+        browser.evaluate("(() => { const s = document.querySelector('#autoruns select'); s.value = 'malware';"
+                         " s.dispatchEvent(new Event('change')); })()")
+        assert browser.evaluate(VISIBLE % ("autoruns", 3)) == [r"C:\Users\Public\dropper.exe"]
+        # the view is kept in the address, and the page asked for nothing but itself
+        assert browser.evaluate("location.hash") == "#modules-q=exe&modules-sort=7d&autoruns-verdict=malware"
+        requests = [event["params"]["request"]["url"] for event in browser.events
+                    if event.get("method") == "Network.requestWillBeSent"]
+        assert requests == [url]
+    finally:
+        browser.close()
 
 
 def test_page_refers_to_nothing_outside_it(page):
