@@ -108,7 +108,9 @@ svg.chart { width: 100%; max-width: 48em; height: auto; display: block; margin: 
   thead { display: table-header-group; }
   thead th { position: static; }
   tr { break-inside: avoid; }
-  body { font-size: 9pt; max-width: none; }
+  body { font-size: 8pt; max-width: none; padding: 0; }
+  td.num, td.time { white-space: normal; overflow-wrap: anywhere; }
+  td { min-width: 0; }
   tr.v-malware, tr.v-unknown { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
 }
 """
