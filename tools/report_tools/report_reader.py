@@ -153,10 +153,9 @@ class _Parser:
         known = self.known
         fields = attrs
         for name, value in attrs.items():
-            spec = specs.get(name)
-            if spec is None:
+            kind = specs.get(name)
+            if kind is None:
                 raise _Reject("%s has an attribute %s, which no report has" % (tag, name))
-            kind = spec
             if kind == "string" or value in known[kind]:
                 continue
             wanted = report_schema.check_value(kind, value)

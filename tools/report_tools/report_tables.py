@@ -7,7 +7,7 @@ comes first; so a first pass collects the Ids that processes, drivers and autoru
 the second keeps only those modules. Memory grows with the number of references, not of modules."""
 import report_reader
 import report_schema
-from report_reader import AUTORUN, COMPUTER, DRIVER, MODULE, PROCESS, REPORT
+from report_reader import AUTORUN, DRIVER, MODULE, PROCESS
 
 MODULE_COLUMNS = [name for name, _, _ in report_schema.MODULE_ATTRIBUTES]
 JOINED_COLUMNS = ["Module." + name for name in MODULE_COLUMNS if name != "Id"]
@@ -97,5 +97,3 @@ def typed_row(kind, fields):
             out[column] = report_schema.typed_value(kind_of_column, value)
     return out
 
-
-__all__ = ["TABLES", "joined_records", "row", "typed_row", "column_type", "REPORT", "COMPUTER"]

@@ -4,8 +4,6 @@ import csv
 import io
 import json
 
-import pytest
-
 from conftest import fixture, run_tool
 
 APP = {
