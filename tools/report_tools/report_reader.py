@@ -166,7 +166,7 @@ class _Parser:
                 fields[name] = normal
             else:
                 # values repeat a lot (verdicts, times, flags): check each once, within bounds
-                if len(known[kind]) > 65536:
+                if len(known[kind]) > 4096:
                     known[kind].clear()
                 known[kind].add(value)
         if not required.issubset(attrs):

@@ -1,7 +1,6 @@
 """The state file and its watcher: each line format the scanner writes, a file caught while it is
 rewritten, the wrong encoding, and the progress lines and exit status of a followed scan."""
 import io
-import os
 import threading
 import time
 
@@ -183,8 +182,8 @@ def test_watch_command_follows_a_file_the_scan_rewrites(tmp_path):
     (["utf8.txt"], "utf8.txt: not a state file: not UTF-16LE text (UTF-8 or big-endian?)"),
     (["utf8.txt", "--interval", "0"], "--interval must be more than 0 seconds"),
 ])
-def test_watch_command_bad_input(tmp_path, args, message):
+def test_watch_command_bad_input(tmp_path, monkeypatch, args, message):
     (tmp_path / "utf8.txt").write_bytes(b"7;3;60;3;30;1;0;0;1;1;0;0;0;\0\0")
-    os.chdir(tmp_path)
+    monkeypatch.chdir(tmp_path)
     result = run_tool("watch", *args)
     assert (result.code, result.err) == (1, "vantorag_report: error: %s\n" % message)
