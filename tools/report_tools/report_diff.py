@@ -3,80 +3,94 @@ SHA-1, verdict or signer), autorun entries added and removed, drivers and proces
 
 Records are matched by what stays the same between two scans, never by Id: a module by its path
 (letters A to Z without case, as the scanner keys files), an autorun entry by category, location
-and file, a driver by its file, a process by its image and command line. One report's modules are
-held as (path, SHA-1, verdict, signer) while the other streams past."""
+and file, a driver by its file, a process by its image and command line. Only the old report's
+modules are held, as (path, SHA-1, verdict, signer); the new report's stream past them."""
 import collections
 import sys
 
 import report_reader
+import report_tables
 from report_reader import AUTORUN, COMPUTER, DRIVER, MODULE, PROCESS
 
 _FOLD = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
 Module = collections.namedtuple("Module", "Path Sha1 Cloud Signer")
+_REFERRING = frozenset((PROCESS, DRIVER, AUTORUN))
 
 
 def fold(path):
     return path.translate(_FOLD)
 
 
-class _Snapshot:
-    """What the diff needs of one report: modules by folded path, and the keys of its autoruns,
-    drivers and processes as multisets (a key may occur more than once)."""
+def _module(fields):
+    # verdicts and signers repeat across thousands of modules: keep one copy of each
+    return Module(fields["Path"], fields["Sha1"], sys.intern(fields["Cloud"]),
+                  sys.intern(fields.get("Signer", "")))
 
-    def __init__(self, path, schema, validate):
-        if validate:
-            report_reader.validate(path, schema)
+
+class _Side:
+    """One report's autoruns, drivers and processes as multisets of their keys (a key may occur
+    more than once), each key with its file as the report spells it and the file's verdict."""
+
+    def __init__(self):
         self.computer = None
-        self.modules = {}
-        paths_by_id = {}
-        self.autoruns = collections.Counter()
-        self.drivers = collections.Counter()
-        self.processes = collections.Counter()
-        self.spelling = {}   # record key -> its file's path as the report spells it
-        kinds = {COMPUTER, MODULE, PROCESS, DRIVER, AUTORUN}
-        for kind, fields in report_reader.read_records(path, kinds):
-            if kind == MODULE:
-                # verdicts and signers repeat across thousands of modules: keep one copy of each
-                module = Module(fields["Path"], fields["Sha1"], sys.intern(fields["Cloud"]),
-                                sys.intern(fields.get("Signer", "")))
-                self.modules[fold(module.Path)] = module
-                paths_by_id[int(fields["Id"])] = module.Path
-                continue
-            if kind == COMPUTER:
-                self.computer = fields["Name"]
-                continue
-            file = paths_by_id.get(int(fields["ModuleRefId"]), "")
-            if kind == AUTORUN:
-                self.autoruns[(fields["Scope"], fields.get("Where", ""), fold(file))] += 1
-                self._shown(("autorun",) + (fields["Scope"], fields.get("Where", ""), fold(file)), file)
-            elif kind == DRIVER:
-                self.drivers[fold(file)] += 1
-                self._shown(("driver", fold(file)), file)
-            else:
-                self.processes[(fold(file), fields["Cmd"])] += 1
-                self._shown(("process", fold(file), fields["Cmd"]), file)
+        self.keys = {AUTORUN: collections.Counter(), DRIVER: collections.Counter(),
+                     PROCESS: collections.Counter()}
+        self.files = {}       # (kind, key) -> (path, verdict or None)
+        self.referred = {}    # module Id -> Module, for the Ids these records refer to
 
-    def _shown(self, key, file):
-        self.spelling.setdefault(key, file)
+    def add(self, kind, fields):
+        module = self.referred.get(int(fields["ModuleRefId"]))
+        path = module.Path if module else ""
+        if kind == AUTORUN:
+            key = (fields["Scope"], fields.get("Where", ""), fold(path))
+        elif kind == DRIVER:
+            key = fold(path)
+        else:
+            key = (fold(path), fields["Cmd"])
+        self.keys[kind][key] += 1
+        self.files.setdefault((kind, key), (path, module.Cloud if module else None))
+
+
+def _records(path, side, on_module):
+    """Reads one report into `side`, handing each module to `on_module`."""
+    wanted = report_tables.referenced_ids(path, _REFERRING)
+    for kind, fields in report_reader.read_records(path, {COMPUTER, MODULE} | _REFERRING):
+        if kind == MODULE:
+            module = _module(fields)
+            module_id = int(fields["Id"])
+            if module_id in wanted:
+                side.referred[module_id] = module
+            on_module(module)
+        elif kind == COMPUTER:
+            side.computer = fields["Name"]
+        else:
+            side.add(kind, fields)
 
 
 def _added(old, new):
     return sorted((new - old).elements())
 
 
+def _module_entry(module):
+    return {"path": module.Path, "sha1": module.Sha1, "verdict": module.Cloud, "signer": module.Signer}
+
+
 def compare(old_path, new_path, schema=None, validate=True):
     """The differences as a dict of plain values (the --json form)."""
-    old = _Snapshot(old_path, schema, validate)
-    new = _Snapshot(new_path, schema, validate)
-    spelling = dict(old.spelling)
-    spelling.update(new.spelling)
+    if validate:
+        report_reader.validate(old_path, schema)
+        report_reader.validate(new_path, schema)
+    old, new = _Side(), _Side()
+    old_modules = {}
+    _records(old_path, old, lambda module: old_modules.__setitem__(fold(module.Path), module))
 
-    def file_of(key):
-        return spelling.get(key, "")
+    added, changed = [], []
 
-    changed = []
-    for key in sorted(set(old.modules) & set(new.modules)):
-        before, after = old.modules[key], new.modules[key]
+    def against_old(after):
+        before = old_modules.pop(fold(after.Path), None)
+        if before is None:
+            added.append(after)
+            return
         changes = {}
         for field, name in (("Sha1", "sha1"), ("Cloud", "verdict"), ("Signer", "signer")):
             if getattr(before, field) != getattr(after, field):
@@ -84,39 +98,36 @@ def compare(old_path, new_path, schema=None, validate=True):
         if changes:
             changed.append(dict(path=after.Path, **changes))
 
-    def module_entry(module):
-        return {"path": module.Path, "sha1": module.Sha1, "verdict": module.Cloud, "signer": module.Signer}
+    _records(new_path, new, against_old)
 
-    def autorun_entry(key, report):
-        scope, where, folded = key
-        return {"category": scope, "location": where, "file": file_of(("autorun",) + key),
-                "verdict": _verdict(report, folded)}
+    def by_path(entry):
+        return fold(entry["path"])
+
+    def entries(kind, side, keys, make):
+        return [make(key, *side.files[(kind, key)]) for key in keys]
 
     return {
         "computer": {"old": old.computer, "new": new.computer},
         "modules": {
-            "added": [module_entry(new.modules[key]) for key in sorted(set(new.modules) - set(old.modules))],
-            "removed": [module_entry(old.modules[key]) for key in sorted(set(old.modules) - set(new.modules))],
-            "changed": changed,
+            "added": sorted((_module_entry(module) for module in added), key=by_path),
+            "removed": sorted((_module_entry(module) for module in old_modules.values()), key=by_path),
+            "changed": sorted(changed, key=by_path),
         },
         "autoruns": {
-            "added": [autorun_entry(key, new) for key in _added(old.autoruns, new.autoruns)],
-            "removed": [autorun_entry(key, old) for key in _added(new.autoruns, old.autoruns)],
+            change: entries(AUTORUN, side, _added(*pair), lambda key, file, verdict: {
+                "category": key[0], "location": key[1], "file": file, "verdict": verdict})
+            for change, side, pair in (("added", new, (old.keys[AUTORUN], new.keys[AUTORUN])),
+                                       ("removed", old, (new.keys[AUTORUN], old.keys[AUTORUN])))
         },
         "drivers": {
-            "added": [{"file": file_of(("driver", key)), "verdict": _verdict(new, key)}
-                      for key in _added(old.drivers, new.drivers)],
+            "added": entries(DRIVER, new, _added(old.keys[DRIVER], new.keys[DRIVER]),
+                             lambda key, file, verdict: {"file": file, "verdict": verdict}),
         },
         "processes": {
-            "added": [{"file": file_of(("process",) + key), "cmd": key[1], "verdict": _verdict(new, key[0])}
-                      for key in _added(old.processes, new.processes)],
+            "added": entries(PROCESS, new, _added(old.keys[PROCESS], new.keys[PROCESS]),
+                             lambda key, file, verdict: {"file": file, "cmd": key[1], "verdict": verdict}),
         },
     }
-
-
-def _verdict(snapshot, folded):
-    module = snapshot.modules.get(folded)
-    return module.Cloud if module else None
 
 
 def _described(entry):
