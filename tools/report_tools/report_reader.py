@@ -204,14 +204,17 @@ def read_records(path, kinds=ALL_KINDS):
             try:
                 parser.parser.Parse(chunk, final)
             except _Reject as fault:
-                raise InputError("%s: line %d: not a valid report: %s" % (
-                    path, parser.parser.CurrentLineNumber, fault)) from None
+                # the scanner writes the whole report on one line: the column finds the place
+                raise InputError("%s: line %d, column %d: not a valid report: %s" % (
+                    path, parser.parser.CurrentLineNumber, parser.parser.CurrentColumnNumber + 1,
+                    fault)) from None
             except expat.ExpatError as error:
                 reason = expat.ErrorString(error.code)
                 if final and error.code in (expat.errors.codes[expat.errors.XML_ERROR_NO_ELEMENTS],
                                             expat.errors.codes[expat.errors.XML_ERROR_UNCLOSED_TOKEN]):
                     reason += "; the report is cut short"
-                raise InputError("%s: line %d: not well-formed XML: %s" % (path, error.lineno, reason)) from None
+                raise InputError("%s: line %d, column %d: not well-formed XML: %s" % (
+                    path, error.lineno, error.offset + 1, reason)) from None
             if parser.out:
                 yield from parser.out
                 parser.out.clear()

@@ -52,7 +52,7 @@ BAD_REPORTS = [
     # Not complete XML
     ("empty file", lambda text: "", "not well-formed XML: no element found; the report is cut short"),
     ("cut in half", lambda text: text[:len(text) // 2], "the report is cut short"),
-    ("not XML", lambda text: "MZ\x90\x00 this is a program", "line 1: not well-formed XML: not well-formed (invalid token)"),
+    ("not XML", lambda text: "MZ\x90\x00 this is a program", "line 1, column 3: not well-formed XML: not well-formed (invalid token)"),
     ("document type", _replace("<AptReport", "<!DOCTYPE AptReport [<!ENTITY a 'x'>]>\n<AptReport"),
      "a document type declaration"),
     # Elements out of form
