@@ -22,10 +22,22 @@ cmake -S "$top" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$toolchain.cmake" 
 cmake --build "$tree" -j"$(nproc)" --target vantorag launcher
 
 mkdir -p "$out"
+# The reference lookup server answers the scan's lookups on the default ports (UDP 4447, TCP
+# 4442), from a store under the output folder; fill it with tools/lookup_server/lookupd.py's
+# import commands (README, "The lookup service").
+store="$out/lookup.sqlite"
+rm -f "$out/lookupd.ready"
+python3 "$top/tools/lookup_server/lookupd.py" --store "$store" serve --ready-file "$out/lookupd.ready" >"$out/lookupd.log" 2>&1 &
+lookupd=$!
+stop_lookupd() { kill "$lookupd" 2>/dev/null; wait "$lookupd" 2>/dev/null; wineserver -k >/dev/null 2>&1 || true; }
+trap stop_lookupd EXIT
+while [ ! -s "$out/lookupd.ready" ]; do
+  kill -0 "$lookupd" 2>/dev/null || { cat "$out/lookupd.log"; exit 1; }
+  sleep 0.1
+done
 # The x64 emulator adds "64" to the prefix name; the scan uses the prefix as given.
 export WINE_TEST_PREFIX="${SCAN_PREFIX:-$build/scanprefix}" WINE_TEST_PREFIX64="${SCAN_PREFIX:-$build/scanprefix}"
 export WINEPREFIX="$WINE_TEST_PREFIX"
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 report="Z:$(echo "$out/report.xml" | tr / '\\')"
 state="Z:$(echo "$out/state.txt" | tr / '\\')"
 if [ $# -eq 0 ]; then
@@ -34,4 +46,5 @@ fi
 rm -f "$out/report.xml" "$out/state.txt"
 "$top/cmake/$emulator" "$tree/tools/launcher/launcher.exe" -- \
   "$tree/$exe" --output="$report" --status="$state" "$@" | tee "$out/console.txt"
+kill "$lookupd" 2>/dev/null; wait "$lookupd" 2>/dev/null || true
 python3 "$top/scripts/summary.py" "$out"

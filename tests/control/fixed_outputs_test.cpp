@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "control/state_file.h"
+#include "control/statistics_file.h"
 #include "lookup/memory_stream.h"
 #include "lookup/serialization.h"
 #include "lookup/wire_format.h"
@@ -59,6 +60,16 @@ TEST(FixedOutputs, StateFile) {
   const std::wstring path = dir.Path() + L"\\state.txt";
   ASSERT_EQ(S_OK, WriteStateFileOnTaskThread(path, FormatStateLine(state)));
   ExpectGolden(L"state.bin", ReadFileBytes(path));
+}
+
+TEST(FixedOutputs, StatisticsFile) {
+  ChannelCounts counts;
+  counts.UdpSent = 5000000000ull;
+  counts.UdpReceived = 4999999999ull;
+  counts.TcpSent = 3;
+  counts.TcpReceived = 0;
+  const std::string text = FormatStatistics("M\xC3\x9CLLER-PC", "2026-12-10T16:45:00Z", counts);
+  ExpectGolden(L"statistics.bin", Bytes(text.begin(), text.end()));
 }
 
 TEST(FixedOutputs, RequestMessages) {
