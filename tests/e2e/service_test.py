@@ -15,6 +15,8 @@ DEFAULT_FILTER = "*.exe|*.dll|*.sys|*.ocx|*.vbs|*.pif|*.hta|*.htr|*.bat|*.cmd|*.
 E_INVALIDARG = 0x80070057
 ERROR_SERVICE_SPECIFIC_ERROR = 1066
 STOPPED, RUNNING, PAUSED = 1, 4, 7
+# Enough files that the lookup phase lasts seconds under Wine, long enough to pause it.
+LONG_SCAN_FILES = 8000
 
 
 def controller(*args):
@@ -178,7 +180,7 @@ class ServiceRun(ServiceTest):
         self.assertEqual("Error " + status["specific"].lower(), fields["ErrorText"])
 
     def test_pause_and_continue_during_a_long_scan(self):
-        self.make_files("big", 4000)
+        self.make_files("big", LONG_SCAN_FILES)
         self.register(*self.scan_options(self.wpath("big")))
         controller("start", NAME)
         self.wait_for_phase(5)
@@ -196,11 +198,11 @@ class ServiceRun(ServiceTest):
         self.assertEqual("0", status["exit"])
         fields = self.state()
         self.assertEqual(7, fields["Phase"])
-        self.assertEqual(4000, fields["FilesProcessed"])
+        self.assertEqual(LONG_SCAN_FILES, fields["FilesProcessed"])
         self.assertTrue(os.path.exists(self.path("r.xml")))
 
     def test_pause_in_the_lookup_phase_then_stop(self):
-        self.make_files("big", 4000)
+        self.make_files("big", LONG_SCAN_FILES)
         self.register(*self.scan_options(self.wpath("big")))
         controller("start", NAME)
         self.wait_for_phase(5)
@@ -213,7 +215,7 @@ class ServiceRun(ServiceTest):
         self.assertFalse(os.path.exists(self.path("r.xml")))
 
     def test_register_again_while_running_replaces_it(self):
-        self.make_files("big", 4000)
+        self.make_files("big", LONG_SCAN_FILES)
         self.register(*self.scan_options(self.wpath("big"), "s1.txt", "r1.xml"))
         controller("start", NAME)
         self.wait_for_phase(5, "s1.txt")
