@@ -12,6 +12,12 @@ HRESULT CRunContext::RefreshState(bool force) {
   return hr;
 }
 
+HRESULT CRunContext::CreateRunEvent() {
+  if (!config_.RunEvent)
+    config_.RunEvent.Reset(::CreateEventW(nullptr, TRUE, config_.PauseRequested.load() == 0, nullptr));
+  return config_.RunEvent ? S_OK : E_HANDLE;
+}
+
 void CRunContext::EnterPhase(int32_t phase) {
   state_.Phase = phase;
   RefreshState(true);

@@ -35,6 +35,10 @@ class CRunContext {
     if (runAsService_ && service_) service_->ReportStarted();
   }
 
+  // The manual-reset event a pause clears: created once, signalled unless a pause is already
+  // requested. E_HANDLE when it can't be created.
+  HRESULT CreateRunEvent();
+
   // WriteState, then the "Failed to write state file" message in service runs with --errors.
   HRESULT RefreshState(bool force);
 

@@ -47,6 +47,8 @@ HRESULT CScanRun::Run() {
   RunConfig& config = context_.Config();
   // Not having the event is no error: the run then never sees a stop request.
   config.StopEvent.Reset(::CreateEventW(nullptr, TRUE, FALSE, kStopEventName));
+  // Before the service shows itself running: a pause that arrives next must find the event to clear.
+  context_.CreateRunEvent();  // a failure is Scan's to report
   context_.ReportServiceRunning();
 
   HRESULT hr = Scan();
@@ -71,8 +73,7 @@ HRESULT CScanRun::Scan() {
   config.GacFolder = ExistingExpandedFolder(L"%windir%\\assembly");
   config.NetGacFolder = ExistingExpandedFolder(L"%windir%\\Microsoft.NET\\assembly");
   if (!config.FilterText.empty() && config.FilterMasks.empty()) ParseFilter(config, config.FilterText);
-  config.RunEvent.Reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
-  if (!config.RunEvent) return E_HANDLE;
+  RETURN_IF_FAILED(context_.CreateRunEvent());
 
   if (config.ScanProcesses) RETURN_IF_FAILED(phases_.Processes(context_, items_));
   if (config.ScanDrivers) RETURN_IF_FAILED(phases_.Drivers(context_, items_));
