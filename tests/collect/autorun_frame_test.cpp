@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "control/scan_run.h"
 #include "test_support/run_fixture.h"
 #include "test_support/temp_dir.h"
 
@@ -82,6 +83,26 @@ TEST(AutorunFrame, ProfileListHoldsTheRunningAccount) {
   EXPECT_GT(mine->hivePath.size(), 12u);
   EXPECT_EQ(L"\\NTUSER.DAT", mine->hivePath.substr(mine->hivePath.size() - 11));
   EXPECT_EQ(std::wstring::npos, mine->hivePath.find(L'%'));
+}
+
+// The scan's own autorun phase, stopped before its first category: the run ends stopped, with
+// no report.
+TEST(AutorunFrame, StopDuringThePhaseEndsTheRunStoppedWithoutAReport) {
+  CTempDir dir;
+  RunFixture fixture({});
+  fixture.state.StatePath = dir.Path() + L"\\state.txt";
+  fixture.config.ScanAutoruns = true;
+  fixture.config.StopRequested = 1;
+  bool reported = false;
+  CScanRun run(fixture.run, fixture.items);
+  run.PhaseFunctions().Report = [&reported](CRunContext&, CScanItems&) {
+    reported = true;
+    return S_OK;
+  };
+  EXPECT_EQ(S_OK, run.Run());
+  EXPECT_EQ(kPhaseStopped, fixture.state.Phase);
+  EXPECT_TRUE(fixture.items.Autoruns().empty());
+  EXPECT_FALSE(reported);
 }
 
 }  // namespace
