@@ -1,6 +1,7 @@
 // CHiveParser: every read opens its key, reads and closes it; sizes are queried before reading.
 #include "collect/hive_parser.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "support/handles.h"
@@ -10,6 +11,8 @@ namespace {
 
 constexpr DWORD kSubkeyNameChars = 256;
 constexpr DWORD kValueNameChars = 16383;
+
+std::atomic<uint64_t> g_opens{0};
 
 // Size and type first, then the data; a value that grew in between is read again.
 LONG QueryValue(HKEY key, const wchar_t* value, std::vector<uint8_t>* data, DWORD* type) {
@@ -47,7 +50,10 @@ std::wstring RegistryText(const uint8_t* data, size_t size) {
   return text;
 }
 
+uint64_t CHiveParser::OpenCount() { return g_opens.load(std::memory_order_relaxed); }
+
 LONG CHiveParser::Open(const std::wstring& subkey, HKEY* key) const {
+  g_opens.fetch_add(1, std::memory_order_relaxed);
   const std::wstring path = prefix_ + subkey;
   return ::RegOpenKeyExW(root_, path.c_str(), 0, KEY_READ | view_, key);
 }

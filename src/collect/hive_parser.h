@@ -47,6 +47,9 @@ class CHiveParser {
   // Whether the key can be opened for reading.
   bool KeyExists(const std::wstring& subkey) const;
 
+  // Keys opened by every parser of the process so far (for the phase's cost figures).
+  static uint64_t OpenCount();
+
  private:
   LONG Open(const std::wstring& subkey, HKEY* key) const;
 
