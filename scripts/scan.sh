@@ -3,7 +3,7 @@
 # machine, then print where the report and state file are and a one-line summary. It runs the
 # 32-bit vantorag.exe where this machine runs 32-bit programs, else the x64 vantorag64.exe.
 # Usage: scripts/scan.sh [vantorag options...]
-#   default options: --scope="processes|drivers|C:\windows\system32\*.exe"
+#   default options: --scope="processes|drivers|autoruns|C:\windows\system32\*.exe"
 #   VANTORAG_WINE_BUILDS=x64 (or both) forces the build (see scripts/wine-builds.sh)
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,7 +41,7 @@ export WINEPREFIX="$WINE_TEST_PREFIX"
 report="Z:$(echo "$out/report.xml" | tr / '\\')"
 state="Z:$(echo "$out/state.txt" | tr / '\\')"
 if [ $# -eq 0 ]; then
-  set -- "--scope=processes|drivers|C:\\windows\\system32\\*.exe"
+  set -- "--scope=processes|drivers|autoruns|C:\\windows\\system32\\*.exe"
 fi
 rm -f "$out/report.xml" "$out/state.txt"
 "$top/cmake/$emulator" "$tree/tools/launcher/launcher.exe" -- \

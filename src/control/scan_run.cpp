@@ -3,6 +3,7 @@
 
 #include <cwchar>
 
+#include "collect/autorun_frame.h"
 #include "collect/driver_collector.h"
 #include "collect/interactive_user.h"
 #include "collect/process_collector.h"
@@ -29,8 +30,6 @@ std::wstring ExistingExpandedFolder(const wchar_t* text) {
 
 bool IsSet(const CEvent& event) { return event && ::WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0; }
 
-HRESULT NoAutoruns(CRunContext&, CScanItems&) { return S_OK; }  // the autorun catalogue comes later
-
 }  // namespace
 
 CScanRun::CScanRun(CRunContext& context, CScanItems& items, ClientFactory clients, IFileExaminer* examiner)
@@ -38,7 +37,7 @@ CScanRun::CScanRun(CRunContext& context, CScanItems& items, ClientFactory client
   if (!clients_) clients_ = [] { return std::unique_ptr<ILookupClient>(new CNetworkLookupClient()); };
   phases_.Processes = CollectProcesses;
   phases_.Drivers = CollectDrivers;
-  phases_.Autoruns = NoAutoruns;
+  phases_.Autoruns = CollectAutoruns;
   phases_.Scope = CollectScope;
   phases_.Report = [](CRunContext& run, CScanItems& items) { return WriteReport(run, items); };
 }
