@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from vantorag_e2e import BUILD, EMULATOR, EXE, TempDirTest, run, state_fields, win_path
+from vantorag_e2e import BUILD, EMULATOR, EXE, OFFLINE, TempDirTest, run, state_fields, win_path
 
 NAME = "vantorag"
 CONTROLLER = os.path.join(BUILD, "tests", "e2e", "service_controller.exe")
@@ -181,7 +181,7 @@ class ServiceRun(ServiceTest):
 
     def test_pause_and_continue_during_a_long_scan(self):
         self.make_files("big", LONG_SCAN_FILES)
-        self.register(*self.scan_options(self.wpath("big")))
+        self.register(*self.scan_options(self.wpath("big"), "s.txt", "r.xml", *OFFLINE))
         controller("start", NAME)
         self.wait_for_phase(5)
         self.assertEqual(0, controller("control", NAME, "pause")["rc"], "control failed")
@@ -203,7 +203,7 @@ class ServiceRun(ServiceTest):
 
     def test_pause_in_the_lookup_phase_then_stop(self):
         self.make_files("big", LONG_SCAN_FILES)
-        self.register(*self.scan_options(self.wpath("big")))
+        self.register(*self.scan_options(self.wpath("big"), "s.txt", "r.xml", *OFFLINE))
         controller("start", NAME)
         self.wait_for_phase(5)
         controller("control", NAME, "pause")
@@ -216,7 +216,7 @@ class ServiceRun(ServiceTest):
 
     def test_register_again_while_running_replaces_it(self):
         self.make_files("big", LONG_SCAN_FILES)
-        self.register(*self.scan_options(self.wpath("big"), "s1.txt", "r1.xml"))
+        self.register(*self.scan_options(self.wpath("big"), "s1.txt", "r1.xml", *OFFLINE))
         controller("start", NAME)
         self.wait_for_phase(5, "s1.txt")
         os.mkdir(self.path("fx"))
