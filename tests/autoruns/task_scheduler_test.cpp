@@ -278,6 +278,19 @@ class CXpVersion {
   CRegKey opened_;
 };
 
+// The 1.0 interfaces talk to the scheduler service; a fresh prefix does not start it by itself.
+void StartScheduleService() {
+  CServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  ASSERT_TRUE(manager);
+  CServiceHandle service(::OpenServiceW(manager.Get(), L"Schedule", SERVICE_START | SERVICE_QUERY_STATUS));
+  ASSERT_TRUE(service);
+  ::StartServiceW(service.Get(), 0, nullptr);
+  SERVICE_STATUS status{};
+  for (int i = 0; i < 100 && ::QueryServiceStatus(service.Get(), &status) && status.dwCurrentState != SERVICE_RUNNING; ++i)
+    ::Sleep(100);
+  ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState);
+}
+
 class CWorkItem {
  public:
   CWorkItem(ITaskScheduler* scheduler, const std::wstring& name, const std::wstring& app, const std::wstring& params)
@@ -320,6 +333,7 @@ TEST(TaskSchedulerXp, OlderSystemsListTheirWorkItemsAndHaveNoSidebar) {
     EXPECT_EQ(0u, code) << "the XP run failed; its output is above";
     return;
   }
+  ASSERT_NO_FATAL_FAILURE(StartScheduleService());
   CComInit com;
   ASSERT_TRUE(SUCCEEDED(com.Initialize(COINIT_APARTMENTTHREADED)));
   CComPtr<ITaskScheduler> scheduler;
