@@ -4,7 +4,10 @@
 
 #include "autoruns/autorun_analyzer.h"
 #include "autoruns/location_walker.h"
+#include "autoruns/sidebar.h"
 #include "autoruns/special_locations.h"
+#include "autoruns/startup_folder.h"
+#include "autoruns/task_scheduler.h"
 
 namespace kal {
 namespace {
@@ -52,10 +55,11 @@ const LocationRow kLogon[] = {
     ValuesRow(L"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServicesOnce", Types::Any),
     ListRow(L"HKLM\\System\\CurrentControlSet\\Control\\SafeBoot\\Option\\UseAlternateShell"),
     ListRow(L"HKLM\\System\\CurrentControlSet\\Control\\SafeBoot\\AlternateShell"),
-    SpecialRow(L"AltStartup", PendingFileSource),
-    SpecialRow(L"Common AltStartup", PendingFileSource),
-    SpecialRow(L"Common Startup", PendingFileSource),
-    SpecialRow(L"Startup", PendingFileSource),
+    // Startup folders, named by their Shell Folders values.
+    SpecialRow(L"AltStartup", UserStartupFolder),
+    SpecialRow(L"Common AltStartup", MachineStartupFolder),
+    SpecialRow(L"Common Startup", MachineStartupFolder),
+    SpecialRow(L"Startup", UserStartupFolder),
     SubkeysRow(L"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Accessibility\\ATs", L"StartExe"),
     SubkeysRow(L"HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Accessibility\\ATs", L"StartExe"),
     SubkeysRow(L"HKLM\\System\\CurrentControlSet\\Control\\MobilePC\\HotStartButtons", L"ApplicationPath"),
@@ -206,9 +210,12 @@ const LocationRow kNetworkProviders[] = {
     SpecialRow(L"HKLM\\System\\CurrentControlSet\\Control\\Network\\LightweightCallHandlers\\PNIDUI\\Startup", LightweightCallHandlers),
 };
 
-// Scheduled tasks and the sidebar settings are read by the file and task sources.
-const LocationRow kTaskScheduler[] = {SpecialRow(L"TaskScheduler", PendingFileSource)};
-const LocationRow kSidebar[] = {SpecialRow(L"Sidebar", PendingFileSource)};
+// Scheduled tasks and sidebar gadgets are not registry locations: their analyzers read them whole.
+void TaskSchedulerSource(CAutorunAnalyzer& analyzer, const Location&, AutorunRecord&) { AnalyzeTaskScheduler(analyzer); }
+void SidebarSource(CAutorunAnalyzer& analyzer, const Location&, AutorunRecord&) { AnalyzeSidebar(analyzer); }
+
+const LocationRow kTaskScheduler[] = {SpecialRow(L"TaskScheduler", TaskSchedulerSource)};
+const LocationRow kSidebar[] = {SpecialRow(L"Sidebar", SidebarSource)};
 
 struct Category {
   const LocationRow* rows;

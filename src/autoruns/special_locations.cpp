@@ -91,8 +91,6 @@ void NameOrSubkey(const CHiveParser& view, const std::wstring& key, const wchar_
 
 }  // namespace
 
-void PendingFileSource(CAutorunAnalyzer&, const Location&, AutorunRecord&) {}
-
 void TerminalInitialProgram(CAutorunAnalyzer& analyzer, const Location& location, AutorunRecord& record) {
   DWORD inherit = 0;
   if (location.view->ReadDword(location.key, L"fInheritInitialProgram", &inherit) != ERROR_SUCCESS || inherit == 0)

@@ -5,9 +5,6 @@
 
 namespace kal {
 
-// Read by the file and task sources; their place in the running order is kept.
-void PendingFileSource(CAutorunAnalyzer&, const Location&, AutorunRecord&);
-
 void TerminalInitialProgram(CAutorunAnalyzer& analyzer, const Location& location, AutorunRecord& record);
 void ActiveSetup(CAutorunAnalyzer& analyzer, const Location& location, AutorunRecord& record);
 void WowBootFonts(CAutorunAnalyzer& analyzer, const Location& location, AutorunRecord& record);

@@ -103,6 +103,34 @@ class CBstr {
   BSTR b_ = nullptr;
 };
 
+// A block from the COM task allocator (strings and arrays handed out by COM servers).
+template <typename T>
+class CCoTaskMem {
+ public:
+  CCoTaskMem() noexcept = default;
+  explicit CCoTaskMem(T* p) noexcept : p_(p) {}
+  CCoTaskMem(const CCoTaskMem&) = delete;
+  CCoTaskMem& operator=(const CCoTaskMem&) = delete;
+  CCoTaskMem(CCoTaskMem&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  CCoTaskMem& operator=(CCoTaskMem&& o) noexcept {
+    if (this != &o) Reset(std::exchange(o.p_, nullptr));
+    return *this;
+  }
+  ~CCoTaskMem() { Reset(); }
+  T* Get() const noexcept { return p_; }
+  void Reset(T* p = nullptr) noexcept {
+    if (p_) ::CoTaskMemFree(p_);
+    p_ = p;
+  }
+  T** Put() noexcept {
+    Reset();
+    return &p_;
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
 class CVariant {
  public:
   CVariant() { ::VariantInit(&v_); }

@@ -1,13 +1,14 @@
 """End to end: registry autorun fixtures imported into a fresh Wine prefix, in both registry
 views, and scans with --scope=autoruns whose reports must list each entry under its category and
 location with the right module."""
+import glob
 import os
 import shutil
 import subprocess
 import tempfile
 import unittest
 
-from vantorag_e2e import EMULATOR, OFFLINE, run, state_fields, win_path
+from vantorag_e2e import BUILD, EMULATOR, EXE, OFFLINE, run, state_fields, win_path
 from scan_test import parse_report, small_pe
 
 WINE64 = "/usr/lib/wine/wine64"
@@ -204,6 +205,83 @@ class AutorunCatalogue(unittest.TestCase):
         self.assertEqual(8, fields["Phase"])
         self.assertEqual("Error 0x80004005", fields["ErrorText"])
         self.assertFalse(os.path.exists(out))
+
+
+class StartupFolderAndSidebar(unittest.TestCase):
+    """Startup folders and sidebar gadgets in a fresh prefix."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="vantorag_filesources_")
+        cls.prefix = os.path.join(cls.dir, "prefix")
+        cls.env = {"WINE_TEST_PREFIX": cls.prefix, "WINE_TEST_PREFIX64": cls.prefix}
+        cls.wine(["cmd", "/c", "exit", "0"])
+        cls.startup = os.path.join(cls.dir, "Startup")
+        os.makedirs(os.path.join(cls.startup, "Extra"))
+        with open(os.path.join(cls.startup, "desktop.ini"), "wb") as f:
+            f.write(b"[.ShellClassInfo]\r\n")
+        cls.app = cls.write("tools/app.exe")
+        cls.gadget = cls.write("gadgets/My Gadget/clock.exe")
+        cls.fixture(["shortcut", win_path(os.path.join(cls.startup, "app.lnk")), cls.app])
+        local = [d for d in glob.glob(os.path.join(cls.prefix, "drive_c", "users", "*", "AppData", "Local"))
+                 if os.sep + "Public" + os.sep not in d]
+        sidebar = os.path.join(local[0], "Microsoft", "Windows Sidebar")
+        os.makedirs(sidebar, exist_ok=True)
+        encoded = cls.gadget.replace("%", "%25").replace("\\", "%5C").replace(" ", "%20")
+        with open(os.path.join(sidebar, "Settings.ini"), "wb") as f:
+            f.write(("[Root]\r\nSection0=3\r\n[Section 3]\r\nPrivateSetting_GadgetName=%s\r\n" % encoded).encode())
+        cls.startup_where = win_path(cls.startup)
+        cls.import_reg([(r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders",
+                         ['"Startup"=' + reg_text(cls.startup_where)])])
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=cls.prefix),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    @classmethod
+    def wine(cls, args):
+        return subprocess.run([EMULATOR] + args, env=dict(os.environ, **cls.env), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300).returncode
+
+    @classmethod
+    def fixture(cls, args):
+        helper = os.path.join(BUILD, "tests", "e2e", "e2e_autorun_fixture.exe")
+        if cls.wine([helper] + args) != 0:
+            raise AssertionError("fixture helper failed: %r" % args)
+
+    @classmethod
+    def write(cls, name):
+        path = os.path.join(cls.dir, *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(small_pe(128))
+        return win_path(path)
+
+    import_reg = AutorunCatalogue.__dict__["import_reg"]  # the same import, into this class's prefix
+
+    def scan(self, name):
+        out = os.path.join(self.dir, name + ".xml")
+        status = os.path.join(self.dir, name + ".txt")
+        result = run(["--scope=autoruns", "--output=" + win_path(out), "--status=" + win_path(status)] + OFFLINE,
+                     env=self.env)
+        self.assertEqual(0, result.exit_code, result.stdout)
+        report = parse_report(out)
+        paths = {int(m.get("Id")): m.get("Path").lower() for m in report.iter("Module") if m.get("Path")}
+        return [(a.get("Scope"), a.get("Where"), paths.get(int(a.get("ModuleRefId")), ""))
+                for a in report.iter("Autorun")]
+
+    def test_startup_folder_and_sidebar(self):
+        autoruns = self.scan("current")
+        startup = [a for a in autoruns if a[1] == self.startup_where]
+        # The shortcut's target and the subfolder (not a module to scan); desktop.ini is skipped.
+        self.assertEqual(2, len(startup), startup)
+        self.assertIn(("Logon", self.startup_where, self.app.lower()), startup)
+        gadgets = [a for a in autoruns if a[0] == "Sidebar"]
+        self.assertEqual(1, len(gadgets), autoruns)
+        self.assertTrue(gadgets[0][1].lower().endswith(r"\appdata\local\microsoft\windows sidebar\settings.ini"))
+        self.assertEqual(self.gadget.lower(), gadgets[0][2])
 
 
 if __name__ == "__main__":
