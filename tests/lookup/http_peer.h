@@ -71,10 +71,14 @@ class CHttpPeer {
       std::string path = line.substr(start, line.find(' ', start) - start);
       const auto answer = answers_.find(path);
       const std::string reply =
-          answer != answers_.end() ? answer->second : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+          answer != answers_.end() ? answer->second : "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
       ::send(connection.Get(), reply.data(), static_cast<int>(reply.size()), 0);
       ::shutdown(connection.Get(), SD_SEND);
-      // Let the client read everything before the socket goes.
+      // Let the client read everything before the socket goes; a client that keeps the
+      // connection for reuse gets two seconds.
+      DWORD timeoutMs = 2000;
+      ::setsockopt(connection.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
+                   sizeof(timeoutMs));
       while (::recv(connection.Get(), buffer, sizeof(buffer), 0) > 0) {
       }
     }
