@@ -1,6 +1,7 @@
 // The WinINet wrappers and the exception they throw.
 #include "lookup/internet_handles.h"
 
+#include <cstdarg>
 #include <cwchar>
 
 namespace kal {
@@ -43,7 +44,12 @@ CInternetException::CInternetException(HINTERNET handle, std::wstring message)
 }
 
 void CInternetHandle::Attach(HINTERNET handle, const std::wstring& failure) {
-  if (!handle) throw CInternetException(nullptr, failure);
+  if (!handle) {
+    const DWORD error = ::GetLastError();  // before anything else can change it
+    CInternetException e(nullptr, failure);
+    e.Error = error;
+    throw e;
+  }
   handle_.Reset(handle);
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "http_peer.h"
 #include "support/hresult.h"
 
