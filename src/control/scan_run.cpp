@@ -12,6 +12,7 @@
 #include "control/network_lookup_client.h"
 #include "control/options.h"
 #include "control/statistics_file.h"
+#include "lookup/http_client.h"
 #include "lookup/vendor_key.h"
 #include "report/report_writer.h"
 #include "support/hresult.h"
@@ -40,6 +41,7 @@ CScanRun::CScanRun(CRunContext& context, CScanItems& items, ClientFactory client
   phases_.Autoruns = CollectAutoruns;
   phases_.Scope = CollectScope;
   phases_.Report = [](CRunContext& run, CScanItems& items) { return WriteReport(run, items); };
+  download_ = [](std::string* body) { return DownloadRemovedVendorList(VANTORAG_VENDOR_LIST_HOST, body); };
 }
 
 HRESULT CScanRun::Run() {
@@ -104,8 +106,8 @@ HRESULT CScanRun::LookupPhase() {
   StateRecord& state = context_.State();
   context_.EnterPhase(kPhaseLookup);
 
-  // Vendor lists seed the map once they are read; until then every signer is asked.
   VendorTrustMap trust;
+  SeedVendorTrustMap(config, download_, &trust);
 
   examiner_->BeginPhase();
   const CWinsockSession winsock(MAKEWORD(2, 0));  // a failed start shows as failed batches

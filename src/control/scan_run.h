@@ -12,12 +12,10 @@
 #include "control/file_examiner.h"
 #include "control/lookup_client.h"
 #include "control/run_context.h"
+#include "control/vendor_trust_map.h"
 #include "support/impersonation.h"
 
 namespace kal {
-
-// Signer name (exact, case-sensitive) -> signer verdict; later insertions overwrite.
-using VendorTrustMap = std::unordered_map<std::wstring, int32_t>;
 
 class CScanRun {
  public:
@@ -51,6 +49,8 @@ class CScanRun {
     std::function<HRESULT(CRunContext&, CScanItems&)> Processes, Drivers, Autoruns, Scope, Report;
   };
   Phases& PhaseFunctions() { return phases_; }
+  // Where the removed-vendor list comes from in download mode; a test may replace it.
+  void SetRemovedListDownload(RemovedListDownload download) { download_ = std::move(download); }
 
  private:
   void ImpersonateInteractiveUser();
@@ -62,6 +62,7 @@ class CScanRun {
   CFileExaminer ownExaminer_;
   IFileExaminer* examiner_;
   Phases phases_;
+  RemovedListDownload download_;
   CImpersonation impersonation_;
 };
 

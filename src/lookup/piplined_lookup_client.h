@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "lookup/connection_settings.h"
 #include "lookup/initializable.h"
 #include "lookup/wire_format.h"
 #include "lookup/worker_thread.h"
@@ -17,20 +18,6 @@
 #endif
 
 namespace kal {
-
-// How the client reaches the network; shared in shape with the HTTP client. Nothing changes the
-// defaults, so lookups go direct.
-struct ConnectionSettings {
-  uint32_t UseProxy = 0;
-  struct {
-    uint32_t Kind = 0;  // 2 http://, 3 https://, 4 ftp://
-    std::wstring ProxyHost;
-    uint16_t ProxyPort = 0;
-  } Proxy;
-  uint32_t ProxyNeedsCredentials = 0;
-  std::wstring ProxyUser;
-  std::wstring ProxyPassword;
-};
 
 class CPiplinedLookupClient : public CSafetyLookupClientBase, public CInitializable {
  public:

@@ -166,6 +166,79 @@ TEST_F(ScanRunTest, SignerBatchGoesFirstAndTheMapCachesAnswers) {
   EXPECT_EQ(240u, state_.CountSafe);
 }
 
+TEST_F(ScanRunTest, VendorListsSeedTheCache) {
+  // Trusted file (UTF-8): "Good", "Both". Removed file (UTF-16BE): "Both", "Gone". The download
+  // says "Fetched". The service would call every signer 0 and every file "unknown".
+  const std::wstring tvl = dir_.WriteFile(L"tvl.txt", "\xEF\xBB\xBFGood\r\nBoth\r\n");
+  const std::wstring trl = dir_.WriteFile(L"trl.txt", std::string("\xFE\xFF\0B\0o\0t\0h\0\n\0G\0o\0n\0e", 20));
+  struct Case {
+    const char* name;
+    std::vector<const wchar_t*> options;
+    HRESULT download;
+    // CloudSigner of the files signed by Good, Both, Gone, Fetched, good (case differs).
+    int32_t good, both, gone, fetched, lower;
+    bool downloaded;
+    const char* sequence;
+  };
+  const Case cases[] = {
+      {"tvl alone downloads", {L"--tvl", tvl.c_str()}, S_OK, 1, 2, 0, 2, 0, true, "v2 h5 "},
+      {"trlNone after tvl", {L"--tvl", tvl.c_str(), L"--trlNone"}, S_OK, 1, 1, 0, 0, 0, false, "v3 h5 "},
+      {"trlNone before tvl", {L"--trlNone", L"--tvl", tvl.c_str()}, S_OK, 1, 2, 0, 2, 0, true, "v2 h5 "},
+      {"404 keeps the trusted list", {L"--tvl", tvl.c_str()}, HRESULT(0x80070002), 1, 1, 0, 0, 0, true, "v3 h5 "},
+      {"removed file wins over trusted", {L"--tvl", tvl.c_str(), L"--trl", trl.c_str()}, S_OK, 1, 2, 2, 0, 0, false, "v2 h5 "},
+      {"unreadable trusted file", {L"--tvl", L"C:\\no\\such.txt", L"--trlNone"}, S_OK, 0, 0, 0, 0, 0, false, "v5 h5 "},
+      {"no lists", {}, S_OK, 0, 0, 0, 0, 0, false, "v5 h5 "},
+  };
+  const wchar_t* signers[] = {L"Good", L"Both", L"Gone", L"Fetched", L"good"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    items_.Modules().clear();
+    calls_.clear();
+    config_.TvlPath.clear();
+    config_.TrlPath.clear();
+    config_.TrlMode = TrlSource::None;
+    std::vector<const wchar_t*> argv = {L"vantorag.exe"};
+    argv.insert(argv.end(), c.options.begin(), c.options.end());
+    StateRecord parsedState;
+    ASSERT_EQ(S_FALSE, ParseOptions(static_cast<int>(argv.size()), const_cast<wchar_t* const*>(argv.data()), config_, parsedState));
+    for (size_t i = 0; i < 5; ++i) {
+      const std::wstring path = L"C:\\" + std::to_wstring(i) + L".exe";  // paths are keyed without case
+      AddItem(path);
+      examiner_.signers[path] = signers[i];
+    }
+    FakeClient* client = nullptr;
+    auto run = MakeRun(&client);
+    bool downloaded = false;
+    run->SetRemovedListDownload([&](std::string* body) {
+      downloaded = true;
+      *body = "\xEF\xBB\xBF" "Fetched\r\nBoth";
+      return c.download;
+    });
+    ASSERT_EQ(S_OK, run->LookupPhase());
+    EXPECT_EQ(c.downloaded, downloaded);
+    EXPECT_EQ(c.sequence, Sequence());  // cached signers are not asked
+    const int32_t expected[] = {c.good, c.both, c.gone, c.fetched, c.lower};
+    for (size_t i = 0; i < 5; ++i) {
+      const ModuleItem& item = items_.Modules().at(ModuleKey(L"C:\\" + std::to_wstring(i) + L".exe"));
+      EXPECT_EQ(expected[i], item.CloudSigner) << i;
+      EXPECT_EQ(expected[i] == 1 ? 1 : 3, item.Cloud) << i;  // trusted turns "unknown" into "safe"
+    }
+  }
+}
+
+TEST_F(ScanRunTest, TrustedSignerNeverTurnsMalwareSafe) {
+  config_.TvlPath = dir_.WriteFile(L"tvl.txt", "Good\n");
+  AddItem(L"C:\\bad.exe");
+  examiner_.signers[L"C:\\bad.exe"] = L"Good";
+  configure_ = [](FakeClient& c) { c.flsVerdict = 2; };
+  FakeClient* client = nullptr;
+  ASSERT_EQ(S_OK, MakeRun(&client)->LookupPhase());
+  EXPECT_EQ("h1 ", Sequence());
+  const ModuleItem& item = items_.Modules().begin()->second;
+  EXPECT_EQ(1, item.CloudSigner);
+  EXPECT_EQ(2, item.Cloud);
+}
+
 TEST_F(ScanRunTest, BatchesThatFailTwice) {
   for (int i = 0; i < 3; ++i) {
     const std::wstring path = L"C:\\e" + std::to_wstring(i) + L".exe";

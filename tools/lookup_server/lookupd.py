@@ -62,6 +62,9 @@ def build_parser():
     serve.add_argument("--udp-port", type=_port, default=4447, help="UDP port (default %(default)s)")
     serve.add_argument("--tcp-ports", type=_ports, default=[4442, 4448],
                        help="TCP ports, comma-separated (default 4442,4448)")
+    serve.add_argument("--http-port", type=_port, default=80,
+                       help="HTTP port serving av/tvl/deletedvendors.txt, the withdrawn vendors (default %(default)s)")
+    serve.add_argument("--no-http", action="store_true", help="do not serve the withdrawn-vendor list")
     serve.add_argument("--zero-word", action="store_true", help="start every answer with four zero bytes")
     serve.add_argument("--ready-file", help="write the bound ports (udp tcp...) to this file once listening")
 
@@ -99,6 +102,10 @@ def cmd_serve(args, store):
                 f.write("%d %s\n" % (udp, " ".join(map(str, tcp))))
             os.replace(tmp, args.ready_file)
 
+    def http_ready(port):
+        print("lookupd: serving the withdrawn-vendor list on http://%s:%d/av/tvl/deletedvendors.txt"
+              % (args.host, port), flush=True)
+
     async def main():
         stop = asyncio.Event()
         loop = asyncio.get_running_loop()
@@ -106,7 +113,8 @@ def cmd_serve(args, store):
             loop.add_signal_handler(sig, stop.set)
         try:
             counters = await server.serve(store, args.host, args.udp_port, args.tcp_ports, args.zero_word,
-                                          ready=ready, stop=stop)
+                                          ready=ready, stop=stop, http_port=None if args.no_http else args.http_port,
+                                          http_ready=http_ready)
         except OSError as e:
             raise UsageError("can't listen on %s: %s" % (args.host, e.strerror or e))
         print("lookupd: stopped after %d requests (%d keys), %d datagrams dropped, %d connections closed"

@@ -13,6 +13,7 @@ class Counters:
         self.dropped_datagrams = 0
         self.closed_connections = 0
         self.connections = 0
+        self.list_downloads = 0
 
     def as_dict(self):
         return dict(self.__dict__)
@@ -94,11 +95,67 @@ class TcpConnection(asyncio.Protocol):
             self.transport.write(b"".join(answers))
 
 
-async def serve(store, host, udp_port, tcp_ports, zero_word=False, flush_seconds=1.0, ready=None, stop=None):
+WITHDRAWN_LIST_PATHS = ("/av/tvl/deletedvendors.txt", "av/tvl/deletedvendors.txt")
+MAX_REQUEST_HEAD = 16384
+
+
+def withdrawn_list_body(store):
+    """The removed-vendor list as a scanner downloads it: UTF-8, one name a line, CR LF."""
+    return "".join(name + "\r\n" for name in store.withdrawn_vendors()).encode("utf-8")
+
+
+class HttpConnection(asyncio.Protocol):
+    """One GET per connection: the withdrawn-vendor list, 404 for any other path."""
+
+    def __init__(self, store, counters):
+        self.store = store
+        self.counters = counters
+        self.buffer = bytearray()
+        self.transport = None
+
+    def connection_made(self, transport):
+        self.transport = transport
+
+    def data_received(self, data):
+        self.buffer += data
+        end = self.buffer.find(b"\r\n\r\n")
+        if end < 0:
+            if len(self.buffer) > MAX_REQUEST_HEAD:
+                self.reply("431 Request Header Fields Too Large", b"")
+            return
+        parts = bytes(self.buffer[:end]).split(b"\r\n", 1)[0].split(b" ")
+        if len(parts) != 3 or not parts[2].startswith(b"HTTP/"):
+            self.reply("400 Bad Request", b"")
+        elif parts[0] not in (b"GET", b"HEAD"):
+            self.reply("405 Method Not Allowed", b"")
+        elif parts[1].decode("latin-1").split("?", 1)[0] in WITHDRAWN_LIST_PATHS:
+            self.counters.list_downloads += 1
+            self.reply("200 OK", withdrawn_list_body(self.store), head_only=parts[0] == b"HEAD")
+        else:
+            self.reply("404 Not Found", b"")
+
+    def reply(self, status, body, head_only=False):
+        head = ("HTTP/1.1 %s\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: %d\r\n"
+                "Connection: close\r\n\r\n" % (status, len(body))).encode("ascii")
+        self.transport.write(head if head_only else head + body)
+        self.transport.close()
+        self.buffer.clear()
+
+
+async def serve(store, host, udp_port, tcp_ports, zero_word=False, flush_seconds=1.0, ready=None, stop=None,
+                http_port=None, http_ready=None):
     """Runs until `stop` (an asyncio.Event) is set; `ready(ports)` is called once listening with
-    the bound ports (udp, [tcp...]), which tell the real numbers when 0 was asked for."""
+    the bound ports (udp, [tcp...]), which tell the real numbers when 0 was asked for. With an
+    `http_port` the withdrawn-vendor list is served over HTTP too; `http_ready(port)` tells the
+    bound port."""
     loop = asyncio.get_running_loop()
     answerer = Answerer(store, zero_word)
+    http_server = None
+    if http_port is not None:
+        http_server = await loop.create_server(lambda: HttpConnection(store, answerer.counters), host, http_port,
+                                               reuse_address=True)
+        if http_ready:
+            http_ready(http_server.sockets[0].getsockname()[1])
     udp_transport, _ = await loop.create_datagram_endpoint(lambda: UdpServer(answerer), local_addr=(host, udp_port))
     servers = []
     for port in tcp_ports:
@@ -116,6 +173,8 @@ async def serve(store, host, udp_port, tcp_ports, zero_word=False, flush_seconds
             store.flush()
     finally:
         udp_transport.close()
+        if http_server:
+            http_server.close()
         for s in servers:
             s.close()
         store.flush()

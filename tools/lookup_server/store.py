@@ -82,6 +82,10 @@ class Store:
             "SELECT key, verdict FROM vendors WHERE key IN (%s)" % ",".join("?" * len(keys)), keys))
         return [rows.get(key, UNKNOWN_VENDOR) for key in keys]
 
+    def withdrawn_vendors(self):
+        """Names of the vendors withdrawn from trust (verdict 2), in byte order."""
+        return [row[0] for row in self.db.execute("SELECT name FROM vendors WHERE verdict = 2 ORDER BY name")]
+
     # Filling ---------------------------------------------------------------------------------
     def put_hashes(self, rows, source):
         """rows: (key, fls, lumen, aux, date_ms); one transaction, later rows win."""

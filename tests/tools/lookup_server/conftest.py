@@ -33,8 +33,12 @@ class RunningServer:
             self.udp_port, self.tcp_ports = bound
             self.ready.set()
 
+        def http_ready(port):
+            self.http_port = port
+
         self.counters = self.loop.run_until_complete(server.serve(
-            self.store, "127.0.0.1", 0, [0, 0], zero_word, flush_seconds=0.05, ready=ready, stop=self.stop_event))
+            self.store, "127.0.0.1", 0, [0, 0], zero_word, flush_seconds=0.05, ready=ready, stop=self.stop_event,
+            http_port=0, http_ready=http_ready))
 
     def stop(self):
         self.loop.call_soon_threadsafe(self.stop_event.set)

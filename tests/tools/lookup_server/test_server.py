@@ -105,3 +105,45 @@ def test_many_clients_at_once(store, running):
         t.join(60)
     assert errors == []
     assert srv.stop().keys == 16 * 20 * 50
+
+
+def _http(port, request):
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(request)
+        reply = b""
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                return reply
+            reply += chunk
+
+
+def test_withdrawn_vendor_list_over_http(store, running):
+    store.put_vendors([("Zeta Soft", 2), ("Trusted Inc", 1), ("\u00c4lpha GmbH", 2)])
+    srv = running()
+    body = "Zeta Soft\r\n\u00c4lpha GmbH\r\n".encode("utf-8")  # in byte order
+    cases = [
+        # The path with and without its leading slash, and with a query.
+        (b"GET /av/tvl/deletedvendors.txt HTTP/1.1\r\nHost: x\r\n\r\n", b"200 OK", body),
+        (b"GET av/tvl/deletedvendors.txt HTTP/1.1\r\n\r\n", b"200 OK", body),
+        (b"GET /av/tvl/deletedvendors.txt?x=1 HTTP/1.0\r\n\r\n", b"200 OK", body),
+        (b"HEAD /av/tvl/deletedvendors.txt HTTP/1.1\r\n\r\n", b"200 OK", b""),
+        (b"GET /av/tvl/other.txt HTTP/1.1\r\n\r\n", b"404 Not Found", b""),
+        (b"POST /av/tvl/deletedvendors.txt HTTP/1.1\r\n\r\n", b"405 Method Not Allowed", b""),
+        (b"nonsense\r\n\r\n", b"400 Bad Request", b""),
+    ]
+    for request, status, expected in cases:
+        reply = _http(srv.http_port, request)
+        head, _, got = reply.partition(b"\r\n\r\n")
+        assert head.startswith(b"HTTP/1.1 " + status), request
+        assert got == expected, request
+        length = body if request.startswith(b"HEAD") else expected
+        assert b"Content-Length: %d" % len(length) in head, request
+    assert srv.stop().list_downloads == 4
+
+
+def test_http_request_head_too_large_is_refused(store, running):
+    srv = running()
+    reply = _http(srv.http_port, b"GET /" + b"a" * 20000)
+    assert reply.startswith(b"HTTP/1.1 431"), reply[:40]
+    srv.stop()
