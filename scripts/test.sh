@@ -47,10 +47,13 @@ CC=clang CXX=clang++ cmake -S "$top" -B "$build/fuzz" -DVANTORAG_FUZZ=ON -DVANTO
 cmake --build "$build/fuzz" -j"$jobs"
 "$top/scripts/fuzz.sh" "$build/fuzz" "${FUZZ_SECONDS:-10}" || status=1
 
-if [ -d "$top/tests/tools" ]; then
-  # Debian's python3 with its pytest package, whatever python3 comes first on PATH.
-  (cd "$top" && /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/tools) || status=1
-fi
+# Debian's python3 with its pytest package, whatever python3 comes first on PATH. One run per
+# tool: each tool's tests have a conftest of their own, and one run would import only the first.
+for suite in "$top"/tests/tools/*/ "$top"/tests/tools/test_*.py; do
+  [ -e "$suite" ] || continue
+  echo "== pytest ${suite#$top/}"
+  (cd "$top" && /usr/bin/python3 -m pytest -q -p no:cacheprovider "$suite") || status=1
+done
 
 [ $runs32 = 1 ] || echo "NOTE: the 32-bit build was built but its tests did not run: $why32"
 [ $status = 0 ] && echo "ALL TESTS PASSED" || echo "SOME TESTS FAILED"
