@@ -149,11 +149,11 @@ class _Parser:
         seen.add(key)
 
     def check_attributes(self, path, tag, attrs):
-        specs, required = _ATTRIBUTE_SPECS[path]
+        types, required = _ATTRIBUTE_TYPES[path]
         known = self.known
         fields = attrs
         for name, value in attrs.items():
-            kind = specs.get(name)
+            kind = types.get(name)
             if kind is None:
                 raise _Reject("%s has an attribute %s, which no report has" % (tag, name))
             if kind == "string" or value in known[kind]:
@@ -176,7 +176,7 @@ class _Parser:
 
 
 # Element path -> (attribute name -> type, names of the required attributes)
-_ATTRIBUTE_SPECS = {
+_ATTRIBUTE_TYPES = {
     path: ({name: kind for name, kind, _ in attrs}, frozenset(name for name, _, needed in attrs if needed))
     for path, attrs in report_schema.ATTRIBUTES.items()
 }
