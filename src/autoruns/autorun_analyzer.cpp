@@ -4,11 +4,8 @@
 #include <cwchar>
 
 #include "autoruns/path_resolution.h"
-#include "support/bitness.h"
 
 namespace kal {
-
-bool RegistryHasTwoViews() { return IsSystem64Bit(); }
 
 CAutorunAnalyzer::CAutorunAnalyzer() { InitPathContext(); }
 

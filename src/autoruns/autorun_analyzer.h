@@ -6,6 +6,7 @@
 #include <string>
 
 #include "collect/hive_parser.h"
+#include "support/bitness.h"
 #include "support/win.h"
 
 namespace kal {
@@ -19,10 +20,6 @@ struct AutorunRecord {
   std::wstring entryData;  // the text as read
 };
 
-// Whether the machine keeps two registry views (a 64-bit system): the x64 build always, the
-// 32-bit build when it runs under WOW64.
-bool RegistryHasTwoViews();
-
 // Where the four views are rooted; tests bind them to a private key.
 struct HiveBindings {
   HKEY systemRoot = HKEY_LOCAL_MACHINE;
@@ -32,7 +29,7 @@ struct HiveBindings {
   HKEY userRoot = HKEY_USERS;
   std::wstring userPrefix;     // the user's SID when empty
   std::wstring classesPrefix;  // userPrefix + "\Software\Classes" when empty
-  bool twoViews = RegistryHasTwoViews();
+  bool twoViews = IsSystem64Bit();  // a 64-bit system keeps a native and a 32-bit view
 };
 
 class CAutorunAnalyzer {

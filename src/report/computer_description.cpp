@@ -91,12 +91,6 @@ WORD NativeArchitecture() {
   return info.wProcessorArchitecture;
 }
 
-bool ProcessIsWow64() {
-  const auto isWow64 = LookupKernel32<BOOL(WINAPI*)(HANDLE, BOOL*)>("IsWow64Process");
-  BOOL wow64 = FALSE;
-  return isWow64 && isWow64(::GetCurrentProcess(), &wow64) && wow64;
-}
-
 uint16_t ProbeSuiteMask() {
   uint16_t mask = 0;
   for (uint32_t bit = 1; bit <= 0x8000; bit <<= 1) {
@@ -198,7 +192,7 @@ OsRecord ReadOsRecord(const std::wstring& kernelPath) {
   record.IsServerR2 = ::GetSystemMetrics(SM_SERVERR2) != 0;
   record.NativeArchitecture = NativeArchitecture();
   record.Family = ComputeOsFamily(record);
-  record.IsWow64 = ProcessIsWow64();
+  record.IsWow64 = RunsUnderWow64();
   return record;
 }
 
@@ -249,8 +243,7 @@ HRESULT GatherComputer(ComputerDescription* description) {
   description->ServicePackMinor = os.ServicePackMinor;
   description->ProductType = os.ProductType;
   description->IsServerR2 = os.IsServerR2;
-  // The x64 build runs only on a 64-bit system; the 32-bit one learns it from WOW64.
-  description->BitSystem = kIs64BitBuild || os.IsWow64 ? 64 : 32;
+  description->BitSystem = IsSystem64Bit() ? 64 : 32;
   description->SuiteMask = ProbeSuiteMask();
   RETURN_IF_FAILED(ProcessUserSid(&description->Sid));
   description->Connections = GatherConnections();

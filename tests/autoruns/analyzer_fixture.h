@@ -27,24 +27,27 @@ class CRecordingAnalyzer : public CAutorunAnalyzer {
 
 inline std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
+// The machine's SYSTEM and SOFTWARE views, the user's view and the classes all below `key`.
+inline HiveBindings BindingsBelow(const CTestKey& key, bool twoViews = false) {
+  HiveBindings b;
+  b.systemRoot = b.softwareRoot = b.userRoot = HKEY_CURRENT_USER;
+  b.systemPrefix = key.Path() + L"\\System";
+  b.softwarePrefix = key.Path() + L"\\Software";
+  b.userPrefix = key.Path() + L"\\User";
+  b.classesPrefix = key.Path() + L"\\Classes";
+  b.twoViews = twoViews;
+  return b;
+}
+
 class AnalyzerTest : public ::testing::Test {
  protected:
   AnalyzerTest() { InitPathContext(); }
 
-  HiveBindings Bindings() const {
-    HiveBindings b;
-    b.systemRoot = b.softwareRoot = b.userRoot = HKEY_CURRENT_USER;
-    b.systemPrefix = key.Path() + L"\\System";
-    b.softwarePrefix = key.Path() + L"\\Software";
-    b.userPrefix = key.Path() + L"\\User";
-    b.classesPrefix = key.Path() + L"\\Classes";
-    b.twoViews = false;
-    return b;
-  }
+  HiveBindings Bindings(bool twoViews = false) const { return BindingsBelow(key, twoViews); }
 
-  std::vector<AutorunRecord> Run(uint32_t category) {
+  std::vector<AutorunRecord> Run(uint32_t category, bool twoViews = false) {
     CRecordingAnalyzer analyzer;
-    EXPECT_EQ(S_OK, analyzer.Init(L"", kTestSid, Bindings()));
+    EXPECT_EQ(S_OK, analyzer.Init(L"", kTestSid, Bindings(twoViews)));
     EXPECT_EQ(S_OK, analyzer.RunCategory(category));
     return analyzer.records;
   }

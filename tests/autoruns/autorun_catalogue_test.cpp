@@ -5,71 +5,22 @@
 #include <algorithm>
 #include <vector>
 
-#include "autoruns/autorun_analyzer.h"
-#include "autoruns/path_resolution.h"
-#include "autoruns/path_text.h"
-#include "test_support/registry_key.h"
-#include "test_support/temp_dir.h"
+#include "analyzer_fixture.h"
 
 namespace kal {
 namespace {
 
-using test::CTempDir;
-using test::CTestKey;
+using test::CRecordingAnalyzer;
+using test::Narrow;
 
-constexpr wchar_t kSid[] = L"S-1-5-21-1-2-3-1001";
+constexpr const wchar_t* kSid = test::kTestSid;
 
-class CRecordingAnalyzer : public CAutorunAnalyzer {
- public:
-  void OnAutorunFound(const AutorunRecord& record) override { records.push_back(record); }
-  std::vector<AutorunRecord> records;
-};
-
-std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
-
-class CatalogueTest : public ::testing::Test {
+class CatalogueTest : public test::AnalyzerTest {
  protected:
   void SetUp() override { key.SetDword(L"System\\Select", L"Current", 1); key.MakeKey(L"System\\ControlSet001"); }
 
-  HiveBindings Bindings(bool twoViews = false) const {
-    HiveBindings b;
-    b.systemRoot = b.softwareRoot = b.userRoot = HKEY_CURRENT_USER;
-    b.systemPrefix = key.Path() + L"\\System";
-    b.softwarePrefix = key.Path() + L"\\Software";
-    b.userPrefix = key.Path() + L"\\User";
-    b.classesPrefix = key.Path() + L"\\Classes";
-    b.twoViews = twoViews;
-    return b;
-  }
-
-  std::vector<AutorunRecord> Run(uint32_t category, bool twoViews = false) {
-    CRecordingAnalyzer analyzer;
-    EXPECT_EQ(S_OK, analyzer.Init(L"", kSid, Bindings(twoViews)));
-    EXPECT_EQ(S_OK, analyzer.RunCategory(category));
-    return analyzer.records;
-  }
-
-  // The records of one location, in the order reported.
-  static std::vector<AutorunRecord> At(const std::vector<AutorunRecord>& all, const std::wstring& where) {
-    std::vector<AutorunRecord> out;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(out), [&](const AutorunRecord& r) { return r.location == where; });
-    return out;
-  }
-
-  // A small file under the temp folder; its resolved (long, existing) path.
-  std::wstring File(const std::wstring& relative) {
-    const size_t slash = relative.rfind(L'\\');
-    if (slash != std::wstring::npos) temp.MakeFolder(relative.substr(0, slash));
-    return ResolveFilePath(temp.WriteFile(relative, "MZ"));
-  }
-
   static std::wstring System32(const std::wstring& name) { return g_WindowsDir + L"\\System32\\" + name; }
-
-  CTestKey key{L"catalogue"};
-  CTempDir temp;
 };
-
-#define EXPECT_PATH_EQ(expected, actual) EXPECT_TRUE(EqualsNoCase(expected, actual)) << Narrow(expected) << " vs " << Narrow(actual)
 
 TEST_F(CatalogueTest, RunValuesSkipWrongTypesAndTheDefaultValue) {
   const std::wstring app = File(L"App Dir\\app.exe");

@@ -4,19 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "autoruns/autorun_analyzer.h"
-#include "test_support/registry_key.h"
-#include "test_support/temp_dir.h"
+#include "analyzer_fixture.h"
 
 namespace kal {
 namespace {
 
 using test::CTempDir;
-
-std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
-
-#define EXPECT_PATH_EQ(expected, actual) \
-  EXPECT_TRUE(EqualsNoCase(expected, actual)) << Narrow(expected) << " vs " << Narrow(actual)
+using test::Narrow;
 
 class PathResolutionTest : public ::testing::Test {
  protected:
@@ -119,13 +113,7 @@ TEST_F(PathResolutionTest, ClassIdsResolveInTheirView) {
     void OnAutorunFound(const AutorunRecord&) override {}
   } analyzer;
   test::CTestKey key(L"clsid");
-  HiveBindings b;
-  b.systemRoot = b.softwareRoot = b.userRoot = HKEY_CURRENT_USER;
-  b.systemPrefix = key.Path() + L"\\System";
-  b.softwarePrefix = key.Path() + L"\\Software";
-  b.userPrefix = key.Path() + L"\\User";
-  b.classesPrefix = key.Path() + L"\\Classes";
-  ASSERT_EQ(S_OK, analyzer.Init(L"", L"S-1-5-18", b));
+  ASSERT_EQ(S_OK, analyzer.Init(L"", L"S-1-5-18", test::BindingsBelow(key, HiveBindings().twoViews)));
   const std::wstring id = L"{12345678-1234-1234-1234-123456789ABC}";
   key.SetString(L"Software\\Classes\\Wow6432Node\\CLSID\\" + id, nullptr, L"Thirty-two");
   key.SetString(L"Software\\Classes\\Wow6432Node\\CLSID\\" + id + L"\\InprocServer32", nullptr,

@@ -5,27 +5,15 @@
 #include <cstdio>
 #include <string>
 
+#include "control/service_command_line.h"
 #include "support/handles.h"
 
 namespace {
 
-// Quotes one argument by the rules CommandLineToArgvW reads back.
+// Quotes one argument by the rules CommandLineToArgvW reads back; a plain one stays as it is.
 std::wstring QuoteArgument(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    out.push_back(c);
-  }
-  out.append(backslashes * 2, L'\\');
-  out.push_back(L'"');
-  return out;
+  return kal::QuoteServiceValue(arg);
 }
 
 }  // namespace
