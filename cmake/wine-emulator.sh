@@ -9,6 +9,9 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot -i </dev/null >/dev/null 2>&1
+    # The server that made the prefix can start no service (RpcSs, Schedule, the tests' own) for
+    # the rest of its life; let it end, and programs meet a new one.
+    wineserver -w </dev/null >/dev/null 2>&1
 fi
 # 'wineserver -p' returns 0 after starting a new server, 2 when one already runs for this prefix
 if wineserver -p60 </dev/null >/dev/null 2>&1; then

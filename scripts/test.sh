@@ -23,7 +23,9 @@ fi
 export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$build/wineprefix}"   # the x64 build's: ${WINE_TEST_PREFIX}64
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export VANTORAG_MACHINE_RUNS_32BIT=$runs32
-trap 'for p in "$WINE_TEST_PREFIX" "${WINE_TEST_PREFIX}64"; do WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true; done' EXIT
+# The end-to-end suites each make a prefix of their own beside these (<prefix>-<suite>).
+trap 'for p in "$WINE_TEST_PREFIX" "${WINE_TEST_PREFIX}64" "$WINE_TEST_PREFIX"-* "${WINE_TEST_PREFIX}64"-*; do
+  [ -d "$p" ] && WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true; done' EXIT
 
 # One build's Wine suite. In a prefix made moments before, the service manager and the services
 # that tests start can still be settling, so tests that failed get one more run, one at a time,

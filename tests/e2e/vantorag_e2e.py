@@ -1,7 +1,10 @@
 """Runs the real vantorag.exe under Wine for end-to-end tests and reads its real outputs.
 
 The program is started through the launcher, which prints its full 32-bit exit code (the Linux
-shell would see only the low byte). The Wine prefix is the test harness's own."""
+shell would see only the low byte). Each suite named by VANTORAG_E2E_SUITE gets a Wine prefix of
+its own beside the harness's, so its named objects and services meet no other suite's and suites
+can run side by side; its wineserver is stopped when the suite ends."""
+import atexit
 import os
 import re
 import shutil
@@ -15,6 +18,22 @@ EXE = os.environ.get("VANTORAG_EXE", "vantorag.exe")
 STOP_EVENT = "vantor58CB9DDC03674C47856D7D26CCF4F995"
 # Both lookup channels off: a scan that needs no lookup service and waits for none.
 OFFLINE = ["--flsUdp=off", "--flsTcp=off"]
+
+
+def _own_prefix(suite):
+    """Points both emulators at `<harness prefix>-<suite>`, made on first use."""
+    if "wine64" in os.path.basename(EMULATOR):
+        base = os.environ.get("WINE_TEST_PREFIX64") or os.environ.get("WINE_TEST_PREFIX", "/tmp/vantorag-wine") + "64"
+    else:
+        base = os.environ.get("WINE_TEST_PREFIX", "/tmp/vantorag-wine")
+    prefix = base + "-" + suite
+    os.environ["WINE_TEST_PREFIX"] = os.environ["WINE_TEST_PREFIX64"] = prefix
+    atexit.register(subprocess.run, ["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=prefix),
+                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+
+if os.environ.get("VANTORAG_E2E_SUITE"):
+    _own_prefix(os.environ["VANTORAG_E2E_SUITE"])
 
 
 def win_path(path):
