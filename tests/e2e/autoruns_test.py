@@ -208,7 +208,7 @@ class AutorunCatalogue(unittest.TestCase):
 
 
 class StartupFolderAndSidebar(unittest.TestCase):
-    """Startup folders and sidebar gadgets in a fresh prefix."""
+    """Startup folders, sidebar gadgets and Task Scheduler 1.0 work items in a fresh prefix."""
 
     @classmethod
     def setUpClass(cls):
@@ -223,6 +223,9 @@ class StartupFolderAndSidebar(unittest.TestCase):
         cls.app = cls.write("tools/app.exe")
         cls.gadget = cls.write("gadgets/My Gadget/clock.exe")
         cls.fixture(["shortcut", win_path(os.path.join(cls.startup, "app.lnk")), cls.app])
+        cls.tasker = cls.write("tools/tasker.exe")
+        cls.fixture(["task", "vantorag e2e plain", cls.tasker, "/now"])
+        cls.fixture(["task", "vantorag e2e dll", r"C:\windows\system32\rundll32.exe", "shell32.dll,Control_RunDLL"])
         local = [d for d in glob.glob(os.path.join(cls.prefix, "drive_c", "users", "*", "AppData", "Local"))
                  if os.sep + "Public" + os.sep not in d]
         sidebar = os.path.join(local[0], "Microsoft", "Windows Sidebar")
@@ -282,6 +285,21 @@ class StartupFolderAndSidebar(unittest.TestCase):
         self.assertEqual(1, len(gadgets), autoruns)
         self.assertTrue(gadgets[0][1].lower().endswith(r"\appdata\local\microsoft\windows sidebar\settings.ini"))
         self.assertEqual(self.gadget.lower(), gadgets[0][2])
+
+    def test_xp_lists_work_items_and_no_gadgets(self):
+        # Told it runs on XP, the program reads Task Scheduler 1.0, where rundll32 stands for the
+        # DLL it loads, and has no sidebar.
+        xp = r"HKEY_CURRENT_USER\Software\Wine\AppDefaults\%s" % EXE
+        self.import_reg([(xp, ['"Version"="winxp"'])])
+        try:
+            autoruns = self.scan("xp")
+        finally:
+            self.import_reg([("-" + xp, [])])
+        tasks = [a for a in autoruns if a[0] == "TaskScheduler"]
+        self.assertEqual({("TaskScheduler", "Task Scheduler", self.tasker.lower()),
+                          ("TaskScheduler", "Task Scheduler", r"c:\windows\system32\shell32.dll")}, set(tasks))
+        self.assertEqual([], [a for a in autoruns if a[0] == "Sidebar"])
+        self.assertIn(("Logon", self.startup_where, self.app.lower()), autoruns)
 
 
 if __name__ == "__main__":
