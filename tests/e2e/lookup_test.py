@@ -4,15 +4,11 @@ file and the server's own sightings."""
 import hashlib
 import ntpath
 import os
-import subprocess
-import sys
 import time
 import unittest
-import xml.etree.ElementTree as ET
 
-from vantorag_e2e import TempDirTest, run, state_fields
+from vantorag_e2e import LookupServer, TempDirTest, parse_report, run, state_fields
 
-LOOKUPD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "lookup_server", "lookupd.py")
 STAT_HEADER = "Computer;IsoTimestamp;UdpSent;UdpReceived;TcpSent;TcpReceived"
 
 
@@ -27,30 +23,10 @@ STORE_CSV = "sha1,verdict,lumen,date\n%s,safe,2,\n%s,malware,3,2022-02-16T00:47:
 
 
 class LookupServerScan(TempDirTest):
-    def lookupd(self, *args):
-        return subprocess.run([sys.executable, LOOKUPD, "--store", self.path("store.sqlite")] + list(args),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, check=True).stdout
-
-    def start_server(self):
-        """Serves the store on ports the system picks; returns (udp, tcp)."""
-        ready = self.path("ready")
-        self.server = subprocess.Popen([sys.executable, LOOKUPD, "--store", self.path("store.sqlite"), "serve",
-                                        "--udp-port", "0", "--tcp-ports", "0", "--ready-file", ready],
-                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.addCleanup(self.stop_server)
-        for _ in range(200):
-            if os.path.exists(ready):
-                udp, tcp = open(ready).read().split()
-                return int(udp), int(tcp)
-            if self.server.poll() is not None:
-                self.fail("lookupd exited: " + self.server.stderr.read().decode())
-            time.sleep(0.05)
-        self.fail("lookupd did not start")
-
-    def stop_server(self):
-        if self.server.poll() is None:
-            self.server.terminate()
-            self.server.wait(10)
+    def setUp(self):
+        super().setUp()
+        self.server = LookupServer(self.dir)
+        self.addCleanup(self.server.stop)
 
     def make_fixture(self):
         for name, data in FILES.items():
@@ -59,14 +35,13 @@ class LookupServerScan(TempDirTest):
                 f.write(data)
         with open(self.path("store.csv"), "w") as f:
             f.write(STORE_CSV)
-        self.lookupd("import-csv", self.path("store.csv"))
+        self.server.command("import-csv", self.path("store.csv"))
 
     def scan(self, *extra):
         result = run(["--scope=" + self.wpath("fx"), "--output=" + self.wpath("r.xml"),
                       "--status=" + self.wpath("s.txt")] + list(extra))
         self.assertEqual(0, result.exit_code, result.stdout)
-        with open(self.path("r.xml"), "rb") as f:
-            report = ET.fromstring(f.read())
+        report = parse_report(self.path("r.xml"))
         modules = {ntpath.basename(m.get("Path")): m for m in report.iter("Module") if m.get("Path")}
         return modules, state_fields(self.path("s.txt"))
 
@@ -83,7 +58,7 @@ class LookupServerScan(TempDirTest):
 
     def test_verdicts_from_the_store(self):
         self.make_fixture()
-        udp, tcp = self.start_server()
+        udp, tcp = self.server.start()
         modules, state = self.scan("--flsUdpPort=%d" % udp, "--flsTcpPort=%d" % tcp, "--flsStat=" + self.wpath("stat.csv"))
         expected = {  # file: (Cloud, CloudLumen, CloudDate)
             "safe.exe": ("safe", "Undetected", None),
@@ -104,14 +79,14 @@ class LookupServerScan(TempDirTest):
         self.assertEqual([1, 1, 0, 0], self.read_stat())
 
         # The server saw every key; the one it does not know is listed.
-        self.stop_server()
-        unknown = self.lookupd("unknown").splitlines()
+        self.server.stop()
+        unknown = self.server.command("unknown").splitlines()
         self.assertEqual(2, len(unknown))
         self.assertTrue(unknown[1].startswith(hashlib.sha1(FILES["fx/new.exe"]).hexdigest().upper() + ";1;1;"))
 
     def test_tcp_alone(self):
         self.make_fixture()
-        udp, tcp = self.start_server()
+        udp, tcp = self.server.start()
         modules, state = self.scan("--flsUdp=off", "--flsTcpPort=%d" % tcp, "--flsStat=" + self.wpath("stat.csv"))
         self.assertEqual("malware", modules["bad.dll"].get("Cloud"))
         self.assertEqual(1, state["CountMalware"])
@@ -119,8 +94,8 @@ class LookupServerScan(TempDirTest):
 
     def test_no_server_marks_files_error_and_finishes(self):
         self.make_fixture()
-        udp, tcp = self.start_server()
-        self.stop_server()  # its ports are free again: nothing answers there
+        udp, tcp = self.server.start()
+        self.server.stop()  # its ports are free again: nothing answers there
         started = time.time()
         modules, state = self.scan("--flsUdpPort=%d" % udp, "--flsTcpPort=%d" % tcp)
         # One batch: two attempts that each wait their 5 seconds.

@@ -5,9 +5,8 @@ import os
 import subprocess
 import time
 import unittest
-import xml.etree.ElementTree as ET
 
-from vantorag_e2e import BUILD, EMULATOR, OFFLINE, TempDirTest, run, state_fields, win_path
+from vantorag_e2e import BUILD, EMULATOR, OFFLINE, TempDirTest, parse_report, run, state_fields, win_path
 
 SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "schema", "AptReport.xsd")
 
@@ -22,13 +21,6 @@ def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
-
-
-def parse_report(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:2] == b"\xff\xfe", "report does not start with FF FE: %r" % data[:4]
-    return ET.fromstring(data.decode("utf-16"))
 
 
 class FolderScan(TempDirTest):

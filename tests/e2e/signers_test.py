@@ -4,23 +4,15 @@ import os
 import shutil
 import subprocess
 import unittest
-import xml.etree.ElementTree as ET
 
-from vantorag_e2e import BUILD, EMULATOR, OFFLINE, TempDirTest, run, state_fields, win_path
+from vantorag_e2e import (BUILD, EMULATOR, OFFLINE, SIGNED, TempDirTest, parse_report, run, state_fields,
+                          trust_signed_fixtures, win_path)
 
 FIXTURES = os.path.join(BUILD, "tests", "analysis", "fixtures")
-SIGNED = os.path.join(BUILD, "tests", "analysis", "signed")
 SIGNER = "Vantorag Test Code Signer"
 # A folder of our own inside the assembly cache, which Wine's prefix lacks.
 GAC = "C:\\windows\\assembly"
 GAC_SUB = GAC + "\\vantorag_e2e"
-
-
-def parse_report(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    assert data[:2] == b"\xff\xfe", "report does not start with FF FE: %r" % data[:4]
-    return ET.fromstring(data.decode("utf-16"))
 
 
 def wine(*args):
@@ -31,10 +23,7 @@ def wine(*args):
 class SignersAndVersions(TempDirTest):
     def setUp(self):
         super().setUp()
-        trust = subprocess.run([EMULATOR, os.path.join(BUILD, "tests", "e2e", "e2e_trust_root.exe"),
-                                win_path(os.path.join(SIGNED, "ca.der"))], stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        self.assertEqual(0, trust.returncode, trust.stdout)
+        self.assertIsNone(trust_signed_fixtures())
         self.made_gac = False
 
     def tearDown(self):

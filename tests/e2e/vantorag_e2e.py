@@ -9,8 +9,11 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
+import xml.etree.ElementTree as ET
 
 BUILD = os.environ.get("VANTORAG_BUILD", "")
 EMULATOR = os.environ.get("VANTORAG_EMULATOR", "")
@@ -62,6 +65,60 @@ def run(args, env=None, event=False, cwd=None, timeout=600):
         raise AssertionError("launcher printed no exit code:\n" + out)
     ev = re.search(r"event=(\d)", out)
     return Result(int(code.group(1), 16), ev and int(ev.group(1)), out[:code.start()])
+
+
+def parse_report(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:2] == b"\xff\xfe", "report does not start with FF FE: %r" % data[:4]
+    return ET.fromstring(data.decode("utf-16"))
+
+
+SIGNED = os.path.join(BUILD, "tests", "analysis", "signed")
+LOOKUPD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "lookup_server", "lookupd.py")
+
+
+def trust_signed_fixtures():
+    """Puts the signed fixtures' test CA into the prefix's machine Root store; None or the failure."""
+    trust = subprocess.run([EMULATOR, os.path.join(BUILD, "tests", "e2e", "e2e_trust_root.exe"),
+                            win_path(os.path.join(SIGNED, "ca.der"))], stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return None if trust.returncode == 0 else "e2e_trust_root exited %d: %s" % (trust.returncode, trust.stdout)
+
+
+class LookupServer:
+    """The reference lookup server, run from its command line on a store in `folder`."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.store = os.path.join(folder, "store.sqlite")
+        self.process = None
+
+    def command(self, *args):
+        """Runs one lookupd command on the store; its standard output."""
+        return subprocess.run([sys.executable, LOOKUPD, "--store", self.store] + list(args), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, text=True, check=True).stdout
+
+    def start(self, *serve_args):
+        """Serves the store on UDP and TCP ports the system picks; returns (udp, tcp)."""
+        ready = os.path.join(self.folder, "ready")
+        self.process = subprocess.Popen([sys.executable, LOOKUPD, "--store", self.store, "serve", "--udp-port", "0",
+                                         "--tcp-ports", "0", "--ready-file", ready] + list(serve_args),
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        for _ in range(200):
+            if os.path.exists(ready):
+                with open(ready) as f:
+                    udp, tcp = f.read().split()
+                return int(udp), int(tcp)
+            if self.process.poll() is not None:
+                raise AssertionError("lookupd exited: " + self.process.stderr.read().decode())
+            time.sleep(0.05)
+        raise AssertionError("lookupd did not start")
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(10)
 
 
 def read_state(path):

@@ -67,6 +67,9 @@ def build_parser():
     serve.add_argument("--no-http", action="store_true", help="do not serve the withdrawn-vendor list")
     serve.add_argument("--zero-word", action="store_true", help="start every answer with four zero bytes")
     serve.add_argument("--ready-file", help="write the bound ports (udp tcp...) to this file once listening")
+    serve.add_argument("--request-log", metavar="FILE",
+                       help="append one line per request answered to FILE: hash or vendor, udp or tcp and the keys "
+                            "in hex, or http, the method, the path and the status")
 
     def add_import(name, help_, what, verdict_words, default, verdict_help):
         p = sub.add_parser(name, help=help_)
@@ -106,6 +109,13 @@ def cmd_serve(args, store):
         print("lookupd: serving the withdrawn-vendor list on http://%s:%d/av/tvl/deletedvendors.txt"
               % (args.host, port), flush=True)
 
+    request_log = None
+    if args.request_log:
+        try:
+            request_log = server.RequestLog(args.request_log)
+        except OSError as e:
+            raise UsageError("can't open the request log %s: %s" % (args.request_log, e.strerror or e))
+
     async def main():
         stop = asyncio.Event()
         loop = asyncio.get_running_loop()
@@ -114,13 +124,17 @@ def cmd_serve(args, store):
         try:
             counters = await server.serve(store, args.host, args.udp_port, args.tcp_ports, args.zero_word,
                                           ready=ready, stop=stop, http_port=None if args.no_http else args.http_port,
-                                          http_ready=http_ready)
+                                          http_ready=http_ready, request_log=request_log)
         except OSError as e:
             raise UsageError("can't listen on %s: %s" % (args.host, e.strerror or e))
         print("lookupd: stopped after %d requests (%d keys), %d datagrams dropped, %d connections closed"
               % (counters.requests, counters.keys, counters.dropped_datagrams, counters.closed_connections))
 
-    asyncio.run(main())
+    try:
+        asyncio.run(main())
+    finally:
+        if request_log:
+            request_log.close()
 
 
 READERS = {

@@ -19,15 +19,42 @@ class Counters:
         return dict(self.__dict__)
 
 
+class RequestLog:
+    """One line per request as it is answered, flushed at once so that a reader sees every request
+    answered so far: "hash udp KEY..." or "vendor tcp KEY..." (keys in upper-case hex, in request
+    order), and "http GET /path 200" for the HTTP port."""
+
+    KINDS = {protocol.HASH: "hash", protocol.VENDOR: "vendor"}
+
+    def __init__(self, path):
+        self.file = open(path, "a", encoding="latin-1", buffering=1)
+
+    def lookup(self, channel, request):
+        self._line([self.KINDS[request.type], channel] + [key.hex().upper() for key in request.keys])
+
+    def http(self, method, path, status):
+        self._line(["http", method, path, status])
+
+    def _line(self, fields):
+        # A path could hold a line break; the log stays one request a line.
+        self.file.write(" ".join(fields).replace("\r", "%0D").replace("\n", "%0A") + "\n")
+
+    def close(self):
+        self.file.close()
+
+
 class Answerer:
     """Turns one request into its answer and notes the sightings."""
 
-    def __init__(self, store, zero_word=False):
+    def __init__(self, store, zero_word=False, request_log=None):
         self.store = store
         self.zero_word = zero_word
         self.counters = Counters()
+        self.request_log = request_log
 
-    def answer(self, request, address):
+    def answer(self, request, address, channel):
+        if self.request_log:
+            self.request_log.lookup(channel, request)
         self.counters.requests += 1
         self.counters.keys += len(request.keys)
         self.store.sight(request.type, request.keys, address)
@@ -52,7 +79,7 @@ class UdpServer(asyncio.DatagramProtocol):
         except protocol.BadRequest:
             self.answerer.counters.dropped_datagrams += 1
             return
-        self.transport.sendto(self.answerer.answer(request, address[0]), address)
+        self.transport.sendto(self.answerer.answer(request, address[0], "udp"), address)
 
     def error_received(self, exc):
         pass  # an unreachable client's ICMP error: nothing to do
@@ -90,7 +117,7 @@ class TcpConnection(asyncio.Protocol):
                 self.transport.close()
                 return
             del self.buffer[:size]
-            answers.append(self.answerer.answer(request, self.address))
+            answers.append(self.answerer.answer(request, self.address, "tcp"))
         if answers:
             self.transport.write(b"".join(answers))
 
@@ -107,9 +134,10 @@ def withdrawn_list_body(store):
 class HttpConnection(asyncio.Protocol):
     """One GET per connection: the withdrawn-vendor list, 404 for any other path."""
 
-    def __init__(self, store, counters):
+    def __init__(self, store, counters, request_log=None):
         self.store = store
         self.counters = counters
+        self.request_log = request_log
         self.buffer = bytearray()
         self.transport = None
 
@@ -126,13 +154,18 @@ class HttpConnection(asyncio.Protocol):
         parts = bytes(self.buffer[:end]).split(b"\r\n", 1)[0].split(b" ")
         if len(parts) != 3 or not parts[2].startswith(b"HTTP/"):
             self.reply("400 Bad Request", b"")
-        elif parts[0] not in (b"GET", b"HEAD"):
-            self.reply("405 Method Not Allowed", b"")
-        elif parts[1].decode("latin-1").split("?", 1)[0] in WITHDRAWN_LIST_PATHS:
+            return
+        method, path = parts[0].decode("latin-1"), parts[1].decode("latin-1")
+        if method not in ("GET", "HEAD"):
+            status, body = "405 Method Not Allowed", b""
+        elif path.split("?", 1)[0] in WITHDRAWN_LIST_PATHS:
             self.counters.list_downloads += 1
-            self.reply("200 OK", withdrawn_list_body(self.store), head_only=parts[0] == b"HEAD")
+            status, body = "200 OK", withdrawn_list_body(self.store)
         else:
-            self.reply("404 Not Found", b"")
+            status, body = "404 Not Found", b""
+        if self.request_log:
+            self.request_log.http(method, path, status.split(" ", 1)[0])
+        self.reply(status, body, head_only=method == "HEAD")
 
     def reply(self, status, body, head_only=False):
         head = ("HTTP/1.1 %s\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: %d\r\n"
@@ -143,17 +176,17 @@ class HttpConnection(asyncio.Protocol):
 
 
 async def serve(store, host, udp_port, tcp_ports, zero_word=False, flush_seconds=1.0, ready=None, stop=None,
-                http_port=None, http_ready=None):
+                http_port=None, http_ready=None, request_log=None):
     """Runs until `stop` (an asyncio.Event) is set; `ready(ports)` is called once listening with
     the bound ports (udp, [tcp...]), which tell the real numbers when 0 was asked for. With an
     `http_port` the withdrawn-vendor list is served over HTTP too; `http_ready(port)` tells the
-    bound port."""
+    bound port. A `request_log` (RequestLog) gets every request answered."""
     loop = asyncio.get_running_loop()
-    answerer = Answerer(store, zero_word)
+    answerer = Answerer(store, zero_word, request_log)
     http_server = None
     if http_port is not None:
-        http_server = await loop.create_server(lambda: HttpConnection(store, answerer.counters), host, http_port,
-                                               reuse_address=True)
+        http_server = await loop.create_server(lambda: HttpConnection(store, answerer.counters, request_log), host,
+                                               http_port, reuse_address=True)
         if http_ready:
             http_ready(http_server.sockets[0].getsockname()[1])
     udp_transport, _ = await loop.create_datagram_endpoint(lambda: UdpServer(answerer), local_addr=(host, udp_port))

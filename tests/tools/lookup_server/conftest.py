@@ -16,8 +16,9 @@ import store as store_module  # noqa: E402
 class RunningServer:
     """serve() on its own thread and event loop, on ports the system picks."""
 
-    def __init__(self, store, zero_word=False):
+    def __init__(self, store, zero_word=False, request_log=None):
         self.store = store
+        self.request_log = request_log
         self.loop = asyncio.new_event_loop()
         self.ready = threading.Event()
         self.counters = None
@@ -38,7 +39,7 @@ class RunningServer:
 
         self.counters = self.loop.run_until_complete(server.serve(
             self.store, "127.0.0.1", 0, [0, 0], zero_word, flush_seconds=0.05, ready=ready, stop=self.stop_event,
-            http_port=0, http_ready=http_ready))
+            http_port=0, http_ready=http_ready, request_log=self.request_log))
 
     def stop(self):
         self.loop.call_soon_threadsafe(self.stop_event.set)
@@ -57,8 +58,8 @@ def store(tmp_path):
 def running(store):
     started = []
 
-    def start(zero_word=False):
-        started.append(RunningServer(store, zero_word))
+    def start(zero_word=False, request_log=None):
+        started.append(RunningServer(store, zero_word, request_log))
         return started[-1]
 
     yield start

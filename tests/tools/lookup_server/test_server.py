@@ -4,6 +4,7 @@ import socket
 import threading
 
 import protocol
+import server
 import store as store_module
 
 KNOWN = bytes.fromhex("A" * 40)
@@ -147,3 +148,27 @@ def test_http_request_head_too_large_is_refused(store, running):
     reply = _http(srv.http_port, b"GET /" + b"a" * 20000)
     assert reply.startswith(b"HTTP/1.1 431"), reply[:40]
     srv.stop()
+
+
+def test_request_log_has_one_line_per_request_in_order(store, running, tmp_path):
+    log = server.RequestLog(str(tmp_path / "requests.log"))
+    srv = running(request_log=log)
+    vendor = store_module.vendor_key("Signer")
+    udp_ask(srv.udp_port, protocol.encode_request(protocol.VENDOR, 1, [vendor]))
+    udp_ask(srv.udp_port, protocol.encode_request(protocol.HASH, 2, [KNOWN, OTHER]))
+    with socket.create_connection(("127.0.0.1", srv.tcp_ports[0]), timeout=5) as s:
+        s.sendall(protocol.encode_request(protocol.HASH, 3, [OTHER]))
+        recv_exactly(s, 19)
+    _http(srv.http_port, b"GET /av/tvl/deletedvendors.txt HTTP/1.1\r\n\r\n")
+    _http(srv.http_port, b"GET /elsewhere\n HTTP/1.1\r\n\r\n")
+    # Written as answered: readable before the server stops.
+    lines = (tmp_path / "requests.log").read_text().splitlines()
+    assert lines == [
+        "vendor udp " + vendor.hex().upper(),
+        "hash udp %s %s" % (KNOWN.hex().upper(), OTHER.hex().upper()),
+        "hash tcp " + OTHER.hex().upper(),
+        "http GET /av/tvl/deletedvendors.txt 200",
+        "http GET /elsewhere%0A 404",
+    ]
+    srv.stop()
+    log.close()

@@ -161,6 +161,8 @@ def test_command_line_errors(tmp_path):
         (["--store", str(tmp_path / "none.sqlite"), "stats"], "no such store"),
         (["--store", str(tmp_path / "s.sqlite"), "import-hashes", str(tmp_path / "missing.txt")], "no such file"),
         (["serve", "--udp-port", "70000"], "0..65535"),
+        (["--store", str(tmp_path / "s.sqlite"), "serve", "--request-log", str(tmp_path / "no" / "log")],
+         "can't open the request log"),
         (["import-hashes", "x", "--verdict", "great"], "unknown verdict"),
     ]
     for args, message in cases:
