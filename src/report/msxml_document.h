@@ -17,8 +17,8 @@ namespace kal {
 class CMsXmlDocument;
 
 // One element of a document. The setters set (or replace) one attribute and return nothing; the
-// document keeps the first DOM failure (SetFailure). On a wrapper without a node they do nothing. Out of memory for a value's text raises
-// CHResultError(E_OUTOFMEMORY).
+// document keeps the first DOM failure (SetFailure). On a wrapper without a node they do nothing.
+// Out of memory for a value's text raises CHResultError(E_OUTOFMEMORY).
 class CMsXmlElement {
  public:
   CMsXmlElement() = default;
