@@ -307,7 +307,15 @@ HRESULT WriteFileReplacing(const std::wstring& path, const std::function<HRESULT
   }
   if (!file) return HResultFromWin32(ERROR_FILE_EXISTS);
 
-  HRESULT hr = write(file.Get());
+  HRESULT hr = S_OK;
+  try {
+    hr = write(file.Get());
+  } catch (...) {
+    // Out of memory in the string layer, say: no temporary file stays behind either way.
+    file.Reset();
+    ::DeleteFileW(temporary.c_str());
+    throw;
+  }
   if (SUCCEEDED(hr) && !::FlushFileBuffers(file.Get())) hr = HResultFromLastError();
   file.Reset();
   if (SUCCEEDED(hr) &&

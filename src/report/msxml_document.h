@@ -98,7 +98,7 @@ class CMsXmlDocument : public CMsXmlElement {
 
 // Creates `path` all or nothing: `write` fills a new temporary file in the same folder, which is
 // flushed and then moved over `path` (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). When
-// `write` or any file step fails, the temporary file is removed, `path` keeps what it held before,
+// `write` or any file step fails (or `write` throws), the temporary file is removed, `path` keeps what it held before,
 // and the failure is returned (for a missing folder 0x80070003).
 HRESULT WriteFileReplacing(const std::wstring& path, const std::function<HRESULT(HANDLE file)>& write);
 

@@ -16,8 +16,8 @@ class IReportSink {
   virtual ~IReportSink() = default;
 
   // Opens `name` as the last child of the open element (the document at first); its attributes
-  // follow, before any child. End closes the element opened last. After a failure the sink holds
-  // no report and is only destroyed.
+  // follow, before any child; `name` stays valid until its End. End closes the element opened
+  // last. After a failure the sink holds no report and is only destroyed.
   virtual HRESULT Begin(const wchar_t* name) = 0;
   virtual HRESULT End() = 0;
 

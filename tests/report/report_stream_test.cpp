@@ -394,6 +394,13 @@ TEST_F(ReportStreamTest, StreamFailuresLeaveNoReport) {
   EXPECT_EQ("earlier report", CTempDir::ReadFile(earlier));
   t.config.StopRequested = 0;
 
+  // Out of memory while the tree is streamed, after the document ran out of it too
+  const ComputerSource exhausted = [](ComputerDescription*) -> HRESULT { throw std::bad_alloc(); };
+  EXPECT_EQ(E_OUTOFMEMORY, WriteReportStream(t.run, t.items, exhausted));
+  EXPECT_EQ(E_OUTOFMEMORY, WriteReport(t.run, t.items, exhausted));
+  EXPECT_EQ("earlier report", CTempDir::ReadFile(earlier));
+  EXPECT_EQ((Names{L"report.xml", L"state.txt"}), FolderEntries(dir_.Path()));
+
   // A folder that does not exist
   t.config.OutputPath = dir_.Path() + L"\\missing\\report.xml";
   EXPECT_EQ(HResultFromWin32(ERROR_PATH_NOT_FOUND), WriteReportStream(t.run, t.items, t.Computer()));
