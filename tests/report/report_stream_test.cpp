@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "control/log_event.h"
 #include "report/report_writer.h"
 #include "support/hresult.h"
 #include "test_support/temp_dir.h"
@@ -382,29 +383,43 @@ TEST_F(ReportStreamTest, DocumentOutOfMemoryFallsBackToTheStream) {
 }
 
 TEST_F(ReportStreamTest, StreamFailuresLeaveNoReport) {
-  Tables t;
-  EveryValueForm(t);
-  const std::wstring earlier = dir_.WriteFile(L"report.xml", "earlier report");
-  t.config.OutputPath = earlier;
-  t.state.StatePath = dir_.Path() + L"\\state.txt";
-
-  // A stop between two records
-  t.config.StopRequested = 1;
-  EXPECT_EQ(E_ABORT, WriteReportStream(t.run, t.items, t.Computer()));
-  EXPECT_EQ("earlier report", CTempDir::ReadFile(earlier));
-  t.config.StopRequested = 0;
-
-  // Out of memory while the tree is streamed, after the document ran out of it too
   const ComputerSource exhausted = [](ComputerDescription*) -> HRESULT { throw std::bad_alloc(); };
-  EXPECT_EQ(E_OUTOFMEMORY, WriteReportStream(t.run, t.items, exhausted));
-  EXPECT_EQ(E_OUTOFMEMORY, WriteReport(t.run, t.items, exhausted));
-  EXPECT_EQ("earlier report", CTempDir::ReadFile(earlier));
-  EXPECT_EQ((Names{L"report.xml", L"state.txt"}), FolderEntries(dir_.Path()));
-
-  // A folder that does not exist
-  t.config.OutputPath = dir_.Path() + L"\\missing\\report.xml";
-  EXPECT_EQ(HResultFromWin32(ERROR_PATH_NOT_FOUND), WriteReportStream(t.run, t.items, t.Computer()));
-  EXPECT_EQ((Names{L"report.xml", L"state.txt"}), FolderEntries(dir_.Path()));
+  struct Case {
+    const char* name;
+    bool stop, missingFolder, exhausted;
+    HRESULT expected;
+    bool logged;  // "Failed to save report", in a service run that records errors
+  };
+  const Case cases[] = {
+      {"stop between two records", true, false, false, E_ABORT, false},
+      {"out of memory while streaming", false, false, true, E_OUTOFMEMORY, true},
+      {"folder that does not exist", false, true, false, HResultFromWin32(ERROR_PATH_NOT_FOUND), true},
+  };
+  std::vector<std::wstring> messages;
+  SetLogEventObserver([&messages](const std::wstring& text) { messages.push_back(text); });
+  SetLogEventRunAsService(true);  // no console lines from the test
+  const std::wstring earlier = dir_.WriteFile(L"report.xml", "earlier report");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Tables t;
+    EveryValueForm(t);
+    t.run.SetRunAsService(true);
+    t.config.RecordErrors = true;
+    t.config.StopRequested = c.stop ? 1 : 0;
+    t.config.OutputPath = c.missingFolder ? dir_.Path() + L"\\missing\\report.xml" : earlier;
+    t.state.StatePath = dir_.Path() + L"\\state.txt";
+    const ComputerSource computer = c.exhausted ? exhausted : t.Computer();
+    messages.clear();
+    EXPECT_EQ(c.expected, WriteReportStream(t.run, t.items, computer));
+    EXPECT_EQ(c.logged ? 1u : 0u, messages.size());
+    // The document route ends the same way: its failure is not for lack of memory, or the
+    // stream that follows it fails in turn
+    EXPECT_EQ(c.expected, WriteReport(t.run, t.items, computer));
+    EXPECT_EQ("earlier report", CTempDir::ReadFile(earlier));
+    EXPECT_EQ((Names{L"report.xml", L"state.txt"}), FolderEntries(dir_.Path()));
+  }
+  SetLogEventObserver(nullptr);
+  SetLogEventRunAsService(false);
 }
 
 }  // namespace
