@@ -153,7 +153,8 @@ void CMsXmlElement::SetText(const wchar_t* name, const wchar_t* text, size_t len
   ::VariantInit(&value);
   value.vt = VT_BSTR;
   value.bstrVal = valueText.Get();  // still owned by valueText
-  node_->setAttribute(nameText.Get(), value);
+  const HRESULT hr = node_->setAttribute(nameText.Get(), value);
+  if (FAILED(hr) && document_ && SUCCEEDED(document_->setFailure_)) document_->setFailure_ = hr;
 }
 
 void CMsXmlElement::SetBool(const wchar_t* name, bool value) {
@@ -213,6 +214,7 @@ void CMsXmlDocument::Clear() {
 
 HRESULT CMsXmlDocument::Create(uint32_t declaration, bool useVersion6) {
   Clear();
+  setFailure_ = S_OK;
   const wchar_t* data = DeclarationData(declaration);
   if (!data) return E_INVALIDARG;
   declaration_ = declaration;
@@ -305,7 +307,15 @@ HRESULT WriteFileReplacing(const std::wstring& path, const std::function<HRESULT
   }
   if (!file) return HResultFromWin32(ERROR_FILE_EXISTS);
 
-  HRESULT hr = write(file.Get());
+  HRESULT hr = S_OK;
+  try {
+    hr = write(file.Get());
+  } catch (...) {
+    // Out of memory in the string layer, say: no temporary file stays behind either way.
+    file.Reset();
+    ::DeleteFileW(temporary.c_str());
+    throw;
+  }
   if (SUCCEEDED(hr) && !::FlushFileBuffers(file.Get())) hr = HResultFromLastError();
   file.Reset();
   if (SUCCEEDED(hr) &&

@@ -16,9 +16,9 @@ namespace kal {
 
 class CMsXmlDocument;
 
-// One element of a document. The setters set (or replace) one attribute and ignore a DOM failure;
-// on a wrapper without a node they do nothing. Out of memory for a value's text raises
-// CHResultError(E_OUTOFMEMORY).
+// One element of a document. The setters set (or replace) one attribute and return nothing; the
+// document keeps the first DOM failure (SetFailure). On a wrapper without a node they do nothing.
+// Out of memory for a value's text raises CHResultError(E_OUTOFMEMORY).
 class CMsXmlElement {
  public:
   CMsXmlElement() = default;
@@ -74,6 +74,10 @@ class CMsXmlDocument : public CMsXmlElement {
   // of the file or DOM operation, with `path` as it was before.
   HRESULT Save(const std::wstring& path);
 
+  // The first failure of an attribute setter since Create, S_OK when there was none: a DOM that
+  // ran out of memory part-way holds an incomplete document.
+  HRESULT SetFailure() const { return setFailure_; }
+
   // The document as one serialised string (the declaration, then the elements). Slow on large
   // documents under some DOMs; Save does not depend on it.
   HRESULT GetXml(std::wstring* xml) const;
@@ -83,16 +87,18 @@ class CMsXmlDocument : public CMsXmlElement {
   IXMLDOMDocument* Dom() const { return dom_.Get(); }
 
  private:
+  friend class CMsXmlElement;  // records its setters' failures
   HRESULT WriteXmlText(HANDLE file) const;
 
   HRESULT comInit_ = E_NOTIMPL;
   CComPtr<IXMLDOMDocument> dom_;
   uint32_t declaration_ = 0;
+  HRESULT setFailure_ = S_OK;
 };
 
 // Creates `path` all or nothing: `write` fills a new temporary file in the same folder, which is
 // flushed and then moved over `path` (MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). When
-// `write` or any file step fails, the temporary file is removed, `path` keeps what it held before,
+// `write` or any file step fails (or `write` throws), the temporary file is removed, `path` keeps what it held before,
 // and the failure is returned (for a missing folder 0x80070003).
 HRESULT WriteFileReplacing(const std::wstring& path, const std::function<HRESULT(HANDLE file)>& write);
 

@@ -30,6 +30,9 @@ class CHResultError {
 
 [[noreturn]] void ThrowHResult(HRESULT hr);
 
+// True for the results by which the platform says it ran out of memory or of commit.
+bool IsLackOfMemory(HRESULT hr);
+
 namespace detail {
 template <typename T>
 constexpr HRESULT VerifyHResult(T hr) {

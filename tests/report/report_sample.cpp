@@ -1,7 +1,8 @@
 // Writes sample reports into the current folder for the schema check on the Linux side:
 // full.xml (every kind of record, boundary values, text XML can't carry, the skip set, the
-// computer gathered from this machine), empty.xml (no records) and fixed.xml (a hand-made
-// computer without adapters, with the records of full.xml). Exit code 0 when all three were written.
+// computer gathered from this machine), streamed.xml (the same through the stream writer alone),
+// empty.xml (no records) and fixed.xml (a hand-made computer without adapters, with the records of
+// full.xml). Exit code 0 when all four were written.
 #include <cstdio>
 #include <limits>
 
@@ -88,7 +89,7 @@ HRESULT FixedComputer(ComputerDescription* d) {
   return S_OK;
 }
 
-int Write(const wchar_t* path, bool full, const ComputerSource* computer) {
+int Write(const wchar_t* path, bool full, const ComputerSource* computer, bool streamed = false) {
   RunConfig config;
   config.OutputPath = path;
   config.SkipGac = full;
@@ -98,7 +99,9 @@ int Write(const wchar_t* path, bool full, const ComputerSource* computer) {
   CRunContext run(config, state, clock);
   CScanItems items(run);
   if (full) AddFullRecords(items);
-  const HRESULT hr = computer ? WriteReport(run, items, *computer) : WriteReport(run, items);
+  const ComputerSource gathered(GatherComputer);
+  const ComputerSource& source = computer ? *computer : gathered;
+  const HRESULT hr = streamed ? WriteReportStream(run, items, source) : WriteReport(run, items, source);
   if (FAILED(hr)) std::fwprintf(stderr, L"%ls: 0x%08x\n", path, static_cast<unsigned>(hr));
   return FAILED(hr) ? 1 : 0;
 }
@@ -111,6 +114,7 @@ int wmain() {
   const ComputerSource fixed(FixedComputer);
   int failures = 0;
   failures += Write(L"full.xml", true, nullptr);
+  failures += Write(L"streamed.xml", true, nullptr, true);
   failures += Write(L"empty.xml", false, nullptr);
   failures += Write(L"fixed.xml", true, &fixed);
   return failures == 0 ? 0 : 1;

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs the sample-report program under Wine, then checks on the Linux side that every report it
 # wrote starts with FF FE and validates against the report schema, and that the schema rejects
-# reports that break the format, and that the report of fixed tables is byte for byte the one kept
-# in the source tree (the same file for the 32-bit and the x64 build).
+# reports that break the format, that the stream writer's report is byte for byte the document's,
+# and that the report of fixed tables is byte for byte the one kept in the source tree (the same
+# file for the 32-bit and the x64 build).
 # Usage: validate_report_schema.sh <wine emulator> <report_sample.exe> <AptReport.xsd> <work folder> <expected fixed.xml>
 set -eu
 emulator=$1
@@ -16,7 +17,7 @@ mkdir -p "$work"
 cd "$work"
 "$emulator" "$sample"
 
-for report in full.xml empty.xml fixed.xml; do
+for report in full.xml streamed.xml empty.xml fixed.xml; do
   mark=$(head -c 2 "$report" | od -An -tx1 | tr -d ' \n')
   if [ "$mark" != "fffe" ]; then
     echo "$report: starts with '$mark', not the byte-order mark ff fe"
@@ -24,6 +25,11 @@ for report in full.xml empty.xml fixed.xml; do
   fi
   xmllint --noout --schema "$schema" "$report"
 done
+
+if ! cmp full.xml streamed.xml; then
+  echo "the stream writer's report differs from the document's"
+  exit 1
+fi
 
 if ! cmp fixed.xml "$golden"; then
   echo "the report of the fixed tables differs from $golden"
