@@ -10,35 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_measure.h"
 #include "collect/autorun_frame.h"
 #include "support/handles.h"
 
 namespace {
 
 using namespace kal;
+using namespace kal::bench;
 
 const wchar_t kRoot[] = L"Software\\vantorag_bench";
-
-double Seconds() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double HeapBytes() {
-  HANDLE heaps[64];
-  const DWORD count = ::GetProcessHeaps(64, heaps);
-  double busy = 0;
-  for (DWORD i = 0; i < count && i < 64; ++i) {
-    if (!::HeapLock(heaps[i])) continue;
-    PROCESS_HEAP_ENTRY entry = {};
-    while (::HeapWalk(heaps[i], &entry))
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData + entry.cbOverhead;
-    ::HeapUnlock(heaps[i]);
-  }
-  return busy;
-}
 
 void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
   CRegKey k;

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "bench_measure.h"
 #include "analysis/sha1_core.h"
 #include "control/scan_run.h"
 #include "support/handles.h"
@@ -16,22 +17,9 @@
 namespace {
 
 using namespace kal;
+using namespace kal::bench;
 
 constexpr double kMegabyte = 1024.0 * 1024.0;
-
-double Seconds() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-PROCESS_MEMORY_COUNTERS Memory() {
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof(counters);
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
-  return counters;
-}
 
 // The examinations without the files: no version strings, a signer for one file in ten, the
 // digest of the path as its hash.

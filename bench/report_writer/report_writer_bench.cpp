@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "bench_measure.h"
 #include "report/msxml_document.h"
 #include "report/report_writer.h"
 #include "support/handles.h"
@@ -29,23 +30,10 @@
 namespace {
 
 using namespace kal;
+using namespace kal::bench;
 
 constexpr double kMegabyte = 1024.0 * 1024.0;
 constexpr double kAddressSpace32Mb = 4096.0;
-
-double Seconds() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-PROCESS_MEMORY_COUNTERS Memory() {
-  PROCESS_MEMORY_COUNTERS counters = {};
-  counters.cb = sizeof(counters);
-  ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
-  return counters;
-}
 
 void Fill(CScanItems& items, uint32_t modules) {
   for (uint32_t id = 1; id <= modules; ++id) {

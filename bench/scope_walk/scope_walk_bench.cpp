@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <string>
 
+#include "bench_measure.h"
 #include "collect/scope_walker.h"
 #include "control/options.h"
 #include "support/handles.h"
@@ -19,29 +20,7 @@
 namespace {
 
 using namespace kal;
-
-double Seconds() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The private-bytes counter reads 0 under Wine, so the heaps are walked instead: busy blocks with
-// their overhead, over every heap of the process.
-double HeapBytes() {
-  HANDLE heaps[64];
-  const DWORD count = ::GetProcessHeaps(64, heaps);
-  double busy = 0;
-  for (DWORD i = 0; i < count && i < 64; ++i) {
-    if (!::HeapLock(heaps[i])) continue;
-    PROCESS_HEAP_ENTRY entry = {};
-    while (::HeapWalk(heaps[i], &entry))
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) busy += entry.cbData + entry.cbOverhead;
-    ::HeapUnlock(heaps[i]);
-  }
-  return busy;
-}
+using namespace kal::bench;
 
 double UserAddressSpace() {
   SYSTEM_INFO info;

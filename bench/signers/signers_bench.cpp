@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <string>
 
+#include "bench_measure.h"
 #include "analysis/embedded_signature.h"
 #include "analysis/hash_module_file.h"
 #include "analysis/signing_worker.h"
@@ -18,14 +19,8 @@
 namespace {
 
 using namespace kal;
+using namespace kal::bench;
 using namespace kal::cryptography;
-
-double Seconds() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 std::wstring DefaultFixtures() {
   wchar_t self[MAX_PATH] = {};
