@@ -1,7 +1,11 @@
 #!/bin/sh
 # Benchmark (not a test): a real scan of a generated folder of 10,000 small PE files and 50 large
-# ones (over 1 GB in all) under Wine, timed against native sha1sum over the same files.
+# ones (over 1 GB in all) under Wine, against the reference lookup server on 127.0.0.1, timed
+# against the platform's floor for the same files measured in the same run (scan_floor: walk,
+# open, read and hash each file once) and against native sha1sum. Then the same scan split by
+# step (scan_phases).
 # Usage: bench/scan_e2e/run.sh <windows build dir> [work dir]
+# The server listens on ports the system picks; run under flock /tmp/vantorag-ports.lock all the same.
 set -e
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?windows build dir}
@@ -11,6 +15,17 @@ export WINEPREFIX="$WINE_TEST_PREFIX"
 # The build dir's toolchain tells which program and Wine loader to use.
 emulator=wine-emulator.sh exe=vantorag.exe
 if grep -q mingw-x86_64 "$build/CMakeCache.txt" 2>/dev/null; then emulator=wine64-emulator.sh exe=vantorag64.exe; fi
+for program in "$build/$exe" "$build/tools/launcher/launcher.exe" "$build/bench/scan_e2e/scan_floor.exe" \
+               "$build/bench/scan_e2e/scan_phases.exe"; do
+  [ -f "$program" ] || { echo "run.sh: $program is not built (targets vantorag launcher scan_floor scan_phases)" >&2; exit 2; }
+done
+mkdir -p "$work"
+server=""
+cleanup() {
+  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
 
 python3 - "$work/tree" <<'PY'
 import os, sys
@@ -35,30 +50,61 @@ PY
 total=$(du -sb "$work/tree" | cut -f1)
 echo "tree: $(find "$work/tree" -type f -name '*.exe' -o -type f -name '*.dll' | wc -l) files, $total bytes"
 
-# Warm the page cache for both sides alike.
+# The reference lookup server, from an empty store: every file is looked up and answered.
+rm -f "$work/ready" "$work/store.sqlite"*
+python3 "$top/tools/lookup_server/lookupd.py" --store "$work/store.sqlite" serve --udp-port 0 --tcp-ports 0 \
+  --no-http --ready-file "$work/ready" >"$work/lookupd.log" 2>&1 &
+server=$!
+while [ ! -s "$work/ready" ]; do
+  kill -0 "$server" 2>/dev/null || { cat "$work/lookupd.log"; exit 1; }
+  sleep 0.1
+done
+read udp tcp _ <"$work/ready"
+
+# Warm the page cache for every side alike.
 find "$work/tree" -type f -exec cat {} + >/dev/null
 
-t0=$(date +%s.%N)
+now() { date +%s.%N; }
+t0=$(now)
 find "$work/tree" -type f \( -name '*.exe' -o -name '*.dll' \) -print0 | xargs -0 sha1sum >/dev/null
-t1=$(date +%s.%N)
+t1=$(now)
 
-"$top/cmake/$emulator" cmd /c exit 0 >/dev/null 2>&1   # prefix and wineserver up before timing
+run() { "$top/cmake/$emulator" "$@"; }
+run cmd /c exit 0 >/dev/null 2>&1   # prefix and wineserver up before timing
 sleep 5   # let Wine's own services finish starting
-tree="Z:$(echo "$work/tree" | tr / '\\')"
-t2=$(date +%s.%N)
-"$top/cmake/$emulator" "$build/tools/launcher/launcher.exe" -- "$build/$exe" \
-  "--scope=$tree" "--output=Z:$(echo "$work/r.xml" | tr / '\\')" "--status=Z:$(echo "$work/s.txt" | tr / '\\')" \
-  >/dev/null
-t3=$(date +%s.%N)
+w() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+tree=$(w "$work/tree")
+options="--scope=$tree --flsUdpPort=$udp --flsTcpPort=$tcp"
+
+run "$build/bench/scan_e2e/scan_floor.exe" "$tree" >/dev/null   # the first Wine pass over the tree
+t2=$(now)
+floor_line=$(run "$build/bench/scan_e2e/scan_floor.exe" "$tree" | tr -d '\r')
+t3=$(now)
+rm -f "$work/r.xml" "$work/s.txt"
+# shellcheck disable=SC2086
+run "$build/tools/launcher/launcher.exe" -- "$build/$exe" $options \
+  "--output=$(w "$work/r.xml")" "--status=$(w "$work/s.txt")" >/dev/null
+t4=$(now)
 state=$(python3 -c "import sys; print(open(sys.argv[1],'rb').read()[:-2].decode('utf-16-le'))" "$work/s.txt")
-python3 - "$t0" "$t1" "$t2" "$t3" "$state" <<'PY'
+map_line=$(run "$build/bench/scan_e2e/scan_floor.exe" --map "$tree" | tr -d '\r')
+# shellcheck disable=SC2086
+steps=$(run "$build/bench/scan_e2e/scan_phases.exe" $options "--output=$(w "$work/r2.xml")" \
+  "--status=$(w "$work/s2.txt")" | tr -d '\r' | grep '^step ')
+
+python3 - "$t0" "$t1" "$t2" "$t3" "$t4" "$state" "$floor_line" "$map_line" "$steps" <<'PY'
 import sys
-t0, t1, t2, t3 = map(float, sys.argv[1:5])
-state = sys.argv[5].split(";")
-native, scan = t1 - t0, t3 - t2
-print("state line: " + ";".join(state))
+t0, t1, t2, t3, t4 = map(float, sys.argv[1:6])
+state, floor_line, map_line, steps = sys.argv[6:10]
+native, floor, scan = t1 - t0, t3 - t2, t4 - t3
+print("state line: " + state)
+print(floor_line)
+print(map_line + "  (in-process time)")
 print("sha1sum (native):      %.2f s" % native)
-print("vantorag scan (Wine):  %.2f s  (walk, filters, hashing, lookup batches, report)" % scan)
+print("floor (Wine):          %.2f s  (walk, open, read, hash each file once; process start included)" % floor)
+print("vantorag scan (Wine):  %.2f s  (walk, filters, version strings, signer, hash, lookups, report)" % scan)
+print("ratio scan/floor:      %.2fx" % (scan / floor))
 print("ratio scan/sha1sum:    %.2fx" % (scan / native))
+print("the scan by step (a second scan, each step clocked):")
+for line in steps.splitlines():
+    print("  " + line[5:])
 PY
-WINEPREFIX="$WINE_TEST_PREFIX" wineserver -k >/dev/null 2>&1 || true
