@@ -97,7 +97,7 @@ void CSigningWorker::WorkerLoop() {
       // submits, and it waits for each answer.
       if (!running_.load()) return Leave();
       Process(*job);
-      ::SetEvent(job->doneEvent.Get());
+      ::SetEvent(job->doneEvent);
       lock.lock();
     }
   }
@@ -150,8 +150,10 @@ void CSigningWorker::WatcherLoop() {
 
 bool CSigningWorker::Submit(SigningJob& job) {
   if (!Running() && !Start()) return false;
-  job.doneEvent.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!job.doneEvent) return false;
+  std::lock_guard<std::mutex> submitting(submitLock_);
+  if (!doneEvent_) doneEvent_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!doneEvent_) return false;
+  job.doneEvent = doneEvent_.Get();
   {
     std::lock_guard<std::mutex> lock(queueLock_);
     queue_.push_back(&job);
@@ -160,7 +162,7 @@ bool CSigningWorker::Submit(SigningJob& job) {
     std::lock_guard<std::mutex> lock(startLock_);
     if (workEvent_) ::SetEvent(workEvent_.Get());
   }
-  ::WaitForSingleObject(job.doneEvent.Get(), INFINITE);
+  ::WaitForSingleObject(job.doneEvent, INFINITE);
   return true;
 }
 
@@ -185,25 +187,36 @@ bool CSigningWorker::SubmitVerifyJob(const std::wstring& path) {
 }
 
 std::wstring CSigningWorker::GetFileSigner(const std::wstring& path) {
-  const uint32_t size = FileSizeForSigning(path);
+  const SigningProbe probe = ProbeFileForSigning(path);
+  const bool useCatalog = probe.size < kCatalogSizeLimit;
+  // A file without a certificate table has no embedded signer; when no catalog may name one
+  // either, the worker's answer is known to be empty, and asking costs two thread switches.
+  if (probe.opened && !probe.certificateTable && !(useCatalog && CatalogsAvailable()) && !IsInstallerPackage(path))
+    return std::wstring();
   std::wstring signer;
-  const bool verified = SubmitSignerJob(path, size < kCatalogSizeLimit, &signer);
+  const bool verified = SubmitSignerJob(path, useCatalog, &signer);
   if (!signer.empty() && !verified && !SubmitVerifyJob(path)) signer.clear();
   return signer;
 }
 
-uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs) {
+SigningProbe ProbeFileForSigning(const std::wstring& path, DWORD retryMs) {
+  SigningProbe probe;
   for (int attempt = 0;; ++attempt) {
     CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, 0, nullptr));
     if (file) {
-      LARGE_INTEGER size;
-      return ::GetFileSizeEx(file.Get(), &size) ? static_cast<uint32_t>(size.QuadPart) : 0;
+      CFileByteSource source(file.Get());
+      probe.opened = true;
+      probe.size = static_cast<uint32_t>(source.Size());
+      probe.certificateTable = FindCertificateEntries(source).count != 0;
+      return probe;
     }
-    if (::GetLastError() != ERROR_SHARING_VIOLATION || attempt == 2) return 0;
+    if (::GetLastError() != ERROR_SHARING_VIOLATION || attempt == 2) return probe;
     ::Sleep(retryMs);
   }
 }
+
+uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs) { return ProbeFileForSigning(path, retryMs).size; }
 
 namespace {
 CSigningWorker& ProcessWorker() {

@@ -22,7 +22,7 @@ enum : uint32_t { kJobVerify = 0, kJobFindSigner = 1 };
 struct SigningJob {
   std::wstring path;
   std::wstring signer;      // out: the signer's display name, or empty
-  CEvent doneEvent;         // auto-reset; signalled by the worker when the job is finished
+  HANDLE doneEvent = nullptr;  // auto-reset, the worker's; signalled when the job is finished
   bool useCatalog = false;
   bool verified = false;    // out
   uint32_t mode = kJobFindSigner;
@@ -78,6 +78,10 @@ class CSigningWorker {
   bool Submit(SigningJob& job);
 
   Sources sources_;
+  // One job is pending at a time, so one done event serves them all; making one per job would
+  // cost two kernel calls per file.
+  std::mutex submitLock_;
+  CEvent doneEvent_;  // under submitLock_
   std::mutex queueLock_;
   std::deque<SigningJob*> queue_;
   std::mutex startLock_;
@@ -97,9 +101,17 @@ bool SubmitSignerJob(const std::wstring& path, bool useCatalog, std::wstring* si
 bool SubmitVerifyJob(const std::wstring& path);
 std::wstring GetFileSigner(const std::wstring& path);
 
-// The size GetFileSigner decides the catalog source by: the low 32 bits of the size from a
-// read-only open with full sharing; a sharing violation is retried twice, `retryMs` apart, and
-// any other failure or a third sharing violation gives 0.
+// What GetFileSigner learns from one read-only open with full sharing before it asks the worker.
+// A sharing violation is retried twice, `retryMs` apart; any other failure or a third sharing
+// violation leaves the file unopened with size 0.
+struct SigningProbe {
+  bool opened = false;
+  uint32_t size = 0;              // the low 32 bits of the size; decides the catalog source
+  bool certificateTable = false;  // the file has a certificate table entry to read a signer from
+};
+SigningProbe ProbeFileForSigning(const std::wstring& path, DWORD retryMs = 1000);
+
+// The size of that probe alone.
 uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs = 1000);
 
 }  // namespace kal::cryptography
