@@ -5,6 +5,9 @@
 # open, read and hash each file once) and against native sha1sum. Then the same scan split by
 # step (scan_phases).
 # Usage: bench/scan_e2e/run.sh <windows build dir> [work dir]
+#   RUNS=n (default 1): floor and scan n times each, alternately; the fastest of each counts, as
+#   the machine's load changes from one run to the next.
+#   BASELINE=<another vantorag exe>: timed alternately with this build, for a before/after figure.
 # The server listens on ports the system picks; run under flock /tmp/vantorag-ports.lock all the same.
 set -e
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -15,9 +18,9 @@ export WINEPREFIX="$WINE_TEST_PREFIX"
 # The build dir's toolchain tells which program and Wine loader to use.
 emulator=wine-emulator.sh exe=vantorag.exe
 if grep -q mingw-x86_64 "$build/CMakeCache.txt" 2>/dev/null; then emulator=wine64-emulator.sh exe=vantorag64.exe; fi
-for program in "$build/$exe" "$build/tools/launcher/launcher.exe" "$build/bench/scan_e2e/scan_floor.exe" \
+for program in "$build/$exe" "$build/bench/scan_e2e/scan_floor.exe" \
                "$build/bench/scan_e2e/scan_phases.exe"; do
-  [ -f "$program" ] || { echo "run.sh: $program is not built (targets vantorag launcher scan_floor scan_phases)" >&2; exit 2; }
+  [ -f "$program" ] || { echo "run.sh: $program is not built (targets vantorag scan_floor scan_phases)" >&2; exit 2; }
 done
 mkdir -p "$work"
 server=""
@@ -76,35 +79,75 @@ w() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 tree=$(w "$work/tree")
 options="--scope=$tree --flsUdpPort=$udp --flsTcpPort=$tcp"
 
+# CPU time besides wall time: the machine is shared, and what a run costs is its own CPU time plus
+# what this prefix's wineserver (which serves no other programs) spent on it meanwhile.
+server_pid=$(python3 - "$WINEPREFIX" <<'PY'
+import os, sys
+st = os.stat(sys.argv[1])
+want = "server-%x-%x" % (st.st_dev, st.st_ino)
+for pid in filter(str.isdigit, os.listdir("/proc")):
+    try:
+        if os.path.basename(os.readlink("/proc/%s/cwd" % pid)) == want:
+            print(pid)
+            break
+    except OSError:
+        pass
+PY
+)
+server_ticks() { [ -n "$server_pid" ] && awk '{print $14 + $15}' "/proc/$server_pid/stat" || echo 0; }
+timed() {  # command...: runs it (output to $work/out.txt) and prints "<wall s> <cpu s>"
+  s0=$(server_ticks) a=$(now)
+  /usr/bin/time -f "%U %S" -o "$work/time.txt" "$@" >"$work/out.txt"
+  b=$(now) s1=$(server_ticks)
+  read u sy <"$work/time.txt"
+  echo "$b - $a" | bc | tr '\n' ' '
+  echo "$u + $sy + ($s1 - $s0) / $(getconf CLK_TCK)" | bc -l
+}
+scan_once() {  # exe, report name: "<wall s> <cpu s>" of one scan of the tree
+  rm -f "$work/$2.xml" "$work/s.txt"
+  # shellcheck disable=SC2086
+  timed "$top/cmake/$emulator" "$1" $options "--output=$(w "$work/$2.xml")" "--status=$(w "$work/s.txt")"
+}
 run "$build/bench/scan_e2e/scan_floor.exe" "$tree" >/dev/null   # the first Wine pass over the tree
-t2=$(now)
-floor_line=$(run "$build/bench/scan_e2e/scan_floor.exe" "$tree" | tr -d '\r')
-t3=$(now)
-rm -f "$work/r.xml" "$work/s.txt"
-# shellcheck disable=SC2086
-run "$build/tools/launcher/launcher.exe" -- "$build/$exe" $options \
-  "--output=$(w "$work/r.xml")" "--status=$(w "$work/s.txt")" >/dev/null
-t4=$(now)
-state=$(python3 -c "import sys; print(open(sys.argv[1],'rb').read()[:-2].decode('utf-16-le'))" "$work/s.txt")
+floors="" scans="" baselines=""
+i=0
+while [ $i -lt "${RUNS:-1}" ]; do
+  floors="$floors $(timed "$top/cmake/$emulator" "$build/bench/scan_e2e/scan_floor.exe" "$tree" | tr ' ' ,)"
+  floor_line=$(tr -d '\r' <"$work/out.txt")
+  scans="$scans $(scan_once "$build/$exe" r | tr ' ' ,)"
+  state=$(python3 -c "import sys; print(open(sys.argv[1],'rb').read()[:-2].decode('utf-16-le'))" "$work/s.txt")
+  [ -n "$BASELINE" ] && baselines="$baselines $(scan_once "$BASELINE" r0 | tr ' ' ,)"
+  i=$((i + 1))
+done
 map_line=$(run "$build/bench/scan_e2e/scan_floor.exe" --map "$tree" | tr -d '\r')
 # shellcheck disable=SC2086
 steps=$(run "$build/bench/scan_e2e/scan_phases.exe" $options "--output=$(w "$work/r2.xml")" \
   "--status=$(w "$work/s2.txt")" | tr -d '\r' | grep '^step ')
 
-python3 - "$t0" "$t1" "$t2" "$t3" "$t4" "$state" "$floor_line" "$map_line" "$steps" <<'PY'
+python3 - "$t0" "$t1" "$floors" "$scans" "$baselines" "$state" "$floor_line" "$map_line" "$steps" <<'PY'
 import sys
-t0, t1, t2, t3, t4 = map(float, sys.argv[1:6])
+t0, t1 = map(float, sys.argv[1:3])
+# Each run is "wall,cpu"; the fastest run of each counts, by either clock.
+floors, scans, baselines = ([tuple(map(float, r.split(","))) for r in a.split()] for a in sys.argv[3:6])
 state, floor_line, map_line, steps = sys.argv[6:10]
-native, floor, scan = t1 - t0, t3 - t2, t4 - t3
+native = t1 - t0
+best = lambda runs: (min(r[0] for r in runs), min(r[1] for r in runs))
+listed = lambda runs: " ".join("%.2f/%.2f" % r for r in runs)
+floor, scan = best(floors), best(scans)
 print("state line: " + state)
-print(floor_line)
+print(floor_line + "  (in-process time)")
 print(map_line + "  (in-process time)")
 print("sha1sum (native):      %.2f s" % native)
-print("floor (Wine):          %.2f s  (walk, open, read, hash each file once; process start included)" % floor)
-print("vantorag scan (Wine):  %.2f s  (walk, filters, version strings, signer, hash, lookups, report)" % scan)
-print("ratio scan/floor:      %.2fx" % (scan / floor))
-print("ratio scan/sha1sum:    %.2fx" % (scan / native))
-print("the scan by step (a second scan, each step clocked):")
+print("                       wall s   cpu s  (runs wall/cpu)")
+print("floor (Wine):          %6.2f  %6.2f  (%s)  walk, open, read, hash each file once" % (floor + (listed(floors),)))
+print("vantorag scan (Wine):  %6.2f  %6.2f  (%s)  walk, filters, version, signer, hash, lookups, report" % (scan + (listed(scans),)))
+if baselines:
+    base = best(baselines)
+    print("baseline scan (Wine):  %6.2f  %6.2f  (%s)" % (base + (listed(baselines),)))
+    print("this build/baseline:   %6.2fx %6.2fx" % (scan[0] / base[0], scan[1] / base[1]))
+print("ratio scan/floor:      %6.2fx %6.2fx" % (scan[0] / floor[0], scan[1] / floor[1]))
+print("ratio scan/sha1sum:    %6.2fx (wall)" % (scan[0] / native))
+print("the scan by step (one more scan, each step clocked):")
 for line in steps.splitlines():
     print("  " + line[5:])
 PY
