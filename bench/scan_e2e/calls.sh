@@ -8,10 +8,7 @@ set -e
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?windows build dir}
 work=${2:-/tmp/vantorag-bench-calls}
-export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$work/prefix}" WINE_TEST_PREFIX64="${WINE_TEST_PREFIX:-$work/prefix}"
-export WINEPREFIX="$WINE_TEST_PREFIX"
-emulator=wine-emulator.sh exe=vantorag.exe
-if grep -q mingw-x86_64 "$build/CMakeCache.txt" 2>/dev/null; then emulator=wine64-emulator.sh exe=vantorag64.exe; fi
+. "$top/bench/scan_e2e/wine_timing.sh"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 mkdir -p "$work"
 python3 - "$work" <<'PY'
@@ -28,8 +25,6 @@ for n in (100, 200):
             f.write(head + os.urandom(2048 + (i % 7) * 512))
     open(os.path.join(root, "done"), "w").close()
 PY
-run() { "$top/cmake/$emulator" "$@"; }
-w() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 WINEDEBUG=-all run cmd /c exit 0 >/dev/null 2>&1
 for n in 100 200; do
   WINEDEBUG=+relay run "$build/$exe" "--scope=$(w "$work/t$n")" "--output=$(w "$work/r$n.xml")" \

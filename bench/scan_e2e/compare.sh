@@ -11,34 +11,14 @@ before=${1:?before.exe} after=${2:?after.exe} runs=${3:-9}
 work=${4:-/tmp/vantorag-bench-scan}
 [ -f "$before" ] && [ -f "$after" ] || { echo "compare.sh: no such program" >&2; exit 2; }
 [ -f "$work/tree/done" ] || { echo "compare.sh: run run.sh first to make $work/tree" >&2; exit 2; }
-export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$work/prefix}" WINE_TEST_PREFIX64="${WINE_TEST_PREFIX:-$work/prefix}"
-export WINEPREFIX="$WINE_TEST_PREFIX"
-emulator="$top/cmake/wine64-emulator.sh"
+build=""
+. "$top/bench/scan_e2e/wine_timing.sh"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-"$emulator" cmd /c exit 0 >/dev/null 2>&1
-w() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
+run cmd /c exit 0 >/dev/null 2>&1
+find_server
 scope="--scope=$(for d in 00 01 02 03 04 05 06 07 08 09; do printf '%s|' "$(w "$work/tree/small/$d")"; done)"
-server_pid=$(python3 - "$WINEPREFIX" <<'PY'
-import os, sys
-st = os.stat(sys.argv[1])
-want = "server-%x-%x" % (st.st_dev, st.st_ino)
-for pid in filter(str.isdigit, os.listdir("/proc")):
-    try:
-        if os.path.basename(os.readlink("/proc/%s/cwd" % pid)) == want:
-            print(pid)
-            break
-    except OSError:
-        pass
-PY
-)
-ticks() { awk '{print $14 + $15}' "/proc/$server_pid/stat"; }
-once() {  # exe: prints wall,cpu
-  s0=$(ticks) a=$(date +%s.%N)
-  /usr/bin/time -f "%U %S" -o "$work/time.txt" "$emulator" "$1" "${scope%|}" --flsUdp=off --flsTcp=off \
-    "--output=$(w "$work/c.xml")" "--status=$(w "$work/c.txt")" >/dev/null
-  b=$(date +%s.%N) s1=$(ticks)
-  read u sy <"$work/time.txt"
-  printf '%s,%s ' "$(echo "$b - $a" | bc)" "$(echo "$u + $sy + ($s1 - $s0) / $(getconf CLK_TCK)" | bc -l)"
+once() {  # exe: prints "<wall s>,<cpu s> "
+  printf '%s ' "$(timed "$1" "${scope%|}" --flsUdp=off --flsTcp=off "--output=$(w "$work/c.xml")" "--status=$(w "$work/c.txt")")"
 }
 once "$after" >/dev/null   # warm
 a_runs="" b_runs="" i=0

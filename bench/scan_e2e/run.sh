@@ -13,11 +13,7 @@ set -e
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:?windows build dir}
 work=${2:-/tmp/vantorag-bench-scan}
-export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$work/prefix}" WINE_TEST_PREFIX64="${WINE_TEST_PREFIX:-$work/prefix}"
-export WINEPREFIX="$WINE_TEST_PREFIX"
-# The build dir's toolchain tells which program and Wine loader to use.
-emulator=wine-emulator.sh exe=vantorag.exe
-if grep -q mingw-x86_64 "$build/CMakeCache.txt" 2>/dev/null; then emulator=wine64-emulator.sh exe=vantorag64.exe; fi
+. "$top/bench/scan_e2e/wine_timing.sh"
 for program in "$build/$exe" "$build/bench/scan_e2e/scan_floor.exe" \
                "$build/bench/scan_e2e/scan_phases.exe"; do
   [ -f "$program" ] || { echo "run.sh: $program is not built (targets vantorag scan_floor scan_phases)" >&2; exit 2; }
@@ -67,56 +63,30 @@ read udp tcp _ <"$work/ready"
 # Warm the page cache for every side alike.
 find "$work/tree" -type f -exec cat {} + >/dev/null
 
-now() { date +%s.%N; }
 t0=$(now)
 find "$work/tree" -type f \( -name '*.exe' -o -name '*.dll' \) -print0 | xargs -0 sha1sum >/dev/null
 t1=$(now)
 
-run() { "$top/cmake/$emulator" "$@"; }
 run cmd /c exit 0 >/dev/null 2>&1   # prefix and wineserver up before timing
 sleep 5   # let Wine's own services finish starting
-w() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
 tree=$(w "$work/tree")
 options="--scope=$tree --flsUdpPort=$udp --flsTcpPort=$tcp"
 
-# CPU time besides wall time: the machine is shared, and what a run costs is its own CPU time plus
-# what this prefix's wineserver (which serves no other programs) spent on it meanwhile.
-server_pid=$(python3 - "$WINEPREFIX" <<'PY'
-import os, sys
-st = os.stat(sys.argv[1])
-want = "server-%x-%x" % (st.st_dev, st.st_ino)
-for pid in filter(str.isdigit, os.listdir("/proc")):
-    try:
-        if os.path.basename(os.readlink("/proc/%s/cwd" % pid)) == want:
-            print(pid)
-            break
-    except OSError:
-        pass
-PY
-)
-server_ticks() { [ -n "$server_pid" ] && awk '{print $14 + $15}' "/proc/$server_pid/stat" || echo 0; }
-timed() {  # command...: runs it (output to $work/out.txt) and prints "<wall s> <cpu s>"
-  s0=$(server_ticks) a=$(now)
-  /usr/bin/time -f "%U %S" -o "$work/time.txt" "$@" >"$work/out.txt"
-  b=$(now) s1=$(server_ticks)
-  read u sy <"$work/time.txt"
-  echo "$b - $a" | bc | tr '\n' ' '
-  echo "$u + $sy + ($s1 - $s0) / $(getconf CLK_TCK)" | bc -l
-}
-scan_once() {  # exe, report name: "<wall s> <cpu s>" of one scan of the tree
+find_server
+scan_once() {  # exe, report name: "<wall s>,<cpu s>" of one scan of the tree
   rm -f "$work/$2.xml" "$work/s.txt"
   # shellcheck disable=SC2086
-  timed "$top/cmake/$emulator" "$1" $options "--output=$(w "$work/$2.xml")" "--status=$(w "$work/s.txt")"
+  timed "$1" $options "--output=$(w "$work/$2.xml")" "--status=$(w "$work/s.txt")"
 }
 run "$build/bench/scan_e2e/scan_floor.exe" "$tree" >/dev/null   # the first Wine pass over the tree
 floors="" scans="" baselines=""
 i=0
 while [ $i -lt "${RUNS:-1}" ]; do
-  floors="$floors $(timed "$top/cmake/$emulator" "$build/bench/scan_e2e/scan_floor.exe" "$tree" | tr ' ' ,)"
+  floors="$floors $(timed "$build/bench/scan_e2e/scan_floor.exe" "$tree")"
   floor_line=$(tr -d '\r' <"$work/out.txt")
-  scans="$scans $(scan_once "$build/$exe" r | tr ' ' ,)"
+  scans="$scans $(scan_once "$build/$exe" r)"
   state=$(python3 -c "import sys; print(open(sys.argv[1],'rb').read()[:-2].decode('utf-16-le'))" "$work/s.txt")
-  [ -n "$BASELINE" ] && baselines="$baselines $(scan_once "$BASELINE" r0 | tr ' ' ,)"
+  [ -n "$BASELINE" ] && baselines="$baselines $(scan_once "$BASELINE" r0)"
   i=$((i + 1))
 done
 map_line=$(run "$build/bench/scan_e2e/scan_floor.exe" --map "$tree" | tr -d '\r')

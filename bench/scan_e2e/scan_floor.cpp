@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "analysis/sha1.h"
+#include "stopwatch.h"
 #include "support/handles.h"
 
 namespace {
 
 using namespace kal;
-
-double Seconds() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench::Seconds;
 
 bool IsCandidate(const wchar_t* name) {
   const size_t n = std::wcslen(name);

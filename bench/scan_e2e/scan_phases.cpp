@@ -11,18 +11,13 @@
 #include "control/network_lookup_client.h"
 #include "control/scan_run.h"
 #include "control/vantorag_module.h"
+#include "stopwatch.h"
 #include "support/com.h"
 
 namespace {
 
 using namespace kal;
-
-double Seconds() {
-  LARGE_INTEGER now, frequency;
-  ::QueryPerformanceCounter(&now);
-  ::QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench::Seconds;
 
 struct Step {
   const char* name;
