@@ -122,14 +122,10 @@ HRESULT TestClr(const uint8_t* data, size_t size, bool* clr) {
   return code == 0 ? S_OK : HRESULT_FROM_NT(code);
 }
 
-// Fixed for the life of the system; asking once spares a system call per file.
 uint64_t AllocationGranularity() {
-  static const uint64_t granularity = [] {
-    SYSTEM_INFO info;
-    ::GetSystemInfo(&info);
-    return uint64_t{info.dwAllocationGranularity};
-  }();
-  return granularity;
+  SYSTEM_INFO info;
+  ::GetSystemInfo(&info);
+  return info.dwAllocationGranularity;
 }
 
 }  // namespace
