@@ -97,7 +97,7 @@ void CSigningWorker::WorkerLoop() {
       // submits, and it waits for each answer.
       if (!running_.load()) return Leave();
       Process(*job);
-      ::SetEvent(job->doneEvent);
+      ::SetEvent(job->doneEvent.Get());
       lock.lock();
     }
   }
@@ -150,10 +150,8 @@ void CSigningWorker::WatcherLoop() {
 
 bool CSigningWorker::Submit(SigningJob& job) {
   if (!Running() && !Start()) return false;
-  std::lock_guard<std::mutex> submitting(submitLock_);
-  if (!doneEvent_) doneEvent_.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!doneEvent_) return false;
-  job.doneEvent = doneEvent_.Get();
+  job.doneEvent.Reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!job.doneEvent) return false;
   {
     std::lock_guard<std::mutex> lock(queueLock_);
     queue_.push_back(&job);
@@ -162,7 +160,7 @@ bool CSigningWorker::Submit(SigningJob& job) {
     std::lock_guard<std::mutex> lock(startLock_);
     if (workEvent_) ::SetEvent(workEvent_.Get());
   }
-  ::WaitForSingleObject(job.doneEvent, INFINITE);
+  ::WaitForSingleObject(job.doneEvent.Get(), INFINITE);
   return true;
 }
 

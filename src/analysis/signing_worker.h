@@ -22,7 +22,7 @@ enum : uint32_t { kJobVerify = 0, kJobFindSigner = 1 };
 struct SigningJob {
   std::wstring path;
   std::wstring signer;      // out: the signer's display name, or empty
-  HANDLE doneEvent = nullptr;  // auto-reset, the worker's; signalled when the job is finished
+  CEvent doneEvent;         // auto-reset; signalled by the worker when the job is finished
   bool useCatalog = false;
   bool verified = false;    // out
   uint32_t mode = kJobFindSigner;
@@ -78,10 +78,6 @@ class CSigningWorker {
   bool Submit(SigningJob& job);
 
   Sources sources_;
-  // One job is pending at a time, so one done event serves them all; making one per job would
-  // cost two kernel calls per file.
-  std::mutex submitLock_;
-  CEvent doneEvent_;  // under submitLock_
   std::mutex queueLock_;
   std::deque<SigningJob*> queue_;
   std::mutex startLock_;
