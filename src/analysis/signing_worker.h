@@ -62,7 +62,8 @@ class CSigningWorker {
   bool SubmitSignerJob(const std::wstring& path, bool useCatalog, std::wstring* signer);
   bool SubmitVerifyJob(const std::wstring& path);
 
-  // The verified signer of a file, or empty.
+  // The verified signer of a file, or empty. A file that opens, has no certificate table and may
+  // not be looked up in catalogs (none available, or too large) is answered without a job.
   std::wstring GetFileSigner(const std::wstring& path);
 
   // Ends the watcher without waiting for the service (tests; the destructor does it too).
