@@ -27,28 +27,21 @@ static_assert(kEmbeddedTrustFlags == 0x2110, "provider flags of the embedded ver
 
 constexpr DWORD kEncoding = PKCS_7_ASN_ENCODING | X509_ASN_ENCODING;
 
-class CFileByteSource : public IByteSource {
- public:
-  explicit CFileByteSource(HANDLE file) : file_(file) {
-    LARGE_INTEGER size;
-    size_ = ::GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
-  }
-  uint64_t Size() const override { return size_; }
-  bool ReadAt(uint64_t offset, void* buffer, uint32_t size) override {
-    if (offset > size_ || size > size_ - offset) return false;
-    OVERLAPPED at = {};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD read = 0;
-    return ::ReadFile(file_, buffer, size, &read, &at) && read == size;
-  }
-
- private:
-  HANDLE file_;
-  uint64_t size_ = 0;
-};
-
 }  // namespace
+
+CFileByteSource::CFileByteSource(HANDLE file) : file_(file) {
+  LARGE_INTEGER size;
+  size_ = ::GetFileSizeEx(file, &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+bool CFileByteSource::ReadAt(uint64_t offset, void* buffer, uint32_t size) {
+  if (offset > size_ || size > size_ - offset) return false;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  return ::ReadFile(file_, buffer, size, &read, &at) && read == size;
+}
 
 std::wstring ReadEmbeddedSignerName(const std::wstring& path) {
   CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

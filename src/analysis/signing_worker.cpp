@@ -185,25 +185,36 @@ bool CSigningWorker::SubmitVerifyJob(const std::wstring& path) {
 }
 
 std::wstring CSigningWorker::GetFileSigner(const std::wstring& path) {
-  const uint32_t size = FileSizeForSigning(path);
+  const SigningProbe probe = ProbeFileForSigning(path);
+  const bool useCatalog = probe.size < kCatalogSizeLimit;
+  // A file without a certificate table has no embedded signer; when no catalog may name one
+  // either, the worker's answer is known to be empty, and asking costs two thread switches.
+  if (probe.opened && !probe.certificateTable && !(useCatalog && CatalogsAvailable()) && !IsInstallerPackage(path))
+    return std::wstring();
   std::wstring signer;
-  const bool verified = SubmitSignerJob(path, size < kCatalogSizeLimit, &signer);
+  const bool verified = SubmitSignerJob(path, useCatalog, &signer);
   if (!signer.empty() && !verified && !SubmitVerifyJob(path)) signer.clear();
   return signer;
 }
 
-uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs) {
+SigningProbe ProbeFileForSigning(const std::wstring& path, DWORD retryMs) {
+  SigningProbe probe;
   for (int attempt = 0;; ++attempt) {
     CFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                    nullptr, OPEN_EXISTING, 0, nullptr));
     if (file) {
-      LARGE_INTEGER size;
-      return ::GetFileSizeEx(file.Get(), &size) ? static_cast<uint32_t>(size.QuadPart) : 0;
+      CFileByteSource source(file.Get());
+      probe.opened = true;
+      probe.size = static_cast<uint32_t>(source.Size());
+      probe.certificateTable = FindCertificateEntries(source).count != 0;
+      return probe;
     }
-    if (::GetLastError() != ERROR_SHARING_VIOLATION || attempt == 2) return 0;
+    if (::GetLastError() != ERROR_SHARING_VIOLATION || attempt == 2) return probe;
     ::Sleep(retryMs);
   }
 }
+
+uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs) { return ProbeFileForSigning(path, retryMs).size; }
 
 namespace {
 CSigningWorker& ProcessWorker() {

@@ -62,7 +62,8 @@ class CSigningWorker {
   bool SubmitSignerJob(const std::wstring& path, bool useCatalog, std::wstring* signer);
   bool SubmitVerifyJob(const std::wstring& path);
 
-  // The verified signer of a file, or empty.
+  // The verified signer of a file, or empty. A file that opens, has no certificate table and may
+  // not be looked up in catalogs (none available, or too large) is answered without a job.
   std::wstring GetFileSigner(const std::wstring& path);
 
   // Ends the watcher without waiting for the service (tests; the destructor does it too).
@@ -97,9 +98,17 @@ bool SubmitSignerJob(const std::wstring& path, bool useCatalog, std::wstring* si
 bool SubmitVerifyJob(const std::wstring& path);
 std::wstring GetFileSigner(const std::wstring& path);
 
-// The size GetFileSigner decides the catalog source by: the low 32 bits of the size from a
-// read-only open with full sharing; a sharing violation is retried twice, `retryMs` apart, and
-// any other failure or a third sharing violation gives 0.
+// What GetFileSigner learns from one read-only open with full sharing before it asks the worker.
+// A sharing violation is retried twice, `retryMs` apart; any other failure or a third sharing
+// violation leaves the file unopened with size 0.
+struct SigningProbe {
+  bool opened = false;
+  uint32_t size = 0;              // the low 32 bits of the size; decides the catalog source
+  bool certificateTable = false;  // the file has a certificate table entry to read a signer from
+};
+SigningProbe ProbeFileForSigning(const std::wstring& path, DWORD retryMs = 1000);
+
+// The size of that probe alone.
 uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs = 1000);
 
 }  // namespace kal::cryptography

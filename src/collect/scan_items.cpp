@@ -63,8 +63,8 @@ bool LooksLikePeImage(const std::wstring& path) {
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 64) return false;
+  // The mapping takes the file's size, so a view of 64 bytes is refused for a shorter file (and
+  // an empty file can't be mapped at all): no size query of its own is needed.
   CFileMapping mapping(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping) return false;
   CMappedView view(::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 64));

@@ -85,6 +85,18 @@ TEST_F(SigningWorker, SignerOfEachSource) {
   EXPECT_EQ(0, probe.calls.load());  // before the service runs no catalog is asked
 }
 
+// A file without a certificate table, while no catalog may be asked, can have no signer: the
+// worker is not even started for it. A signed file still goes to the worker.
+TEST_F(SigningWorker, NoJobWhenNoSourceCanNameASigner) {
+  CatalogProbe probe;
+  CSigningWorker worker(probe.Sources(false));
+  EXPECT_EQ(L"", worker.GetFileSigner(SignedFixture(L"unsigned.exe")));
+  EXPECT_EQ(L"", worker.GetFileSigner(SizedFile(dir_, L"zeros.dll", 4096)));
+  EXPECT_FALSE(worker.Running());
+  EXPECT_EQ(kFixtureSigner, worker.GetFileSigner(SignedFixture(L"signed.exe")));
+  EXPECT_TRUE(worker.Running());
+}
+
 TEST_F(SigningWorker, JobsAnswerSignerAndVerified) {
   CatalogProbe probe;
   CSigningWorker worker(probe.Sources(false));
