@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/sha1.h"
-#include "stopwatch.h"
+#include "bench_measure.h"
 #include "support/handles.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "control/network_lookup_client.h"
 #include "control/scan_run.h"
 #include "control/vantorag_module.h"
-#include "stopwatch.h"
+#include "bench_measure.h"
 #include "support/com.h"
 
 namespace {
