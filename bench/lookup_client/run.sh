@@ -11,9 +11,9 @@ work=$(mktemp -d /tmp/vantorag-bench-lookup.XXXXXX)
 emulator="$top/cmake/wine-emulator.sh"
 [ -e "$win/vantorag64.exe" ] && emulator="$top/cmake/wine64-emulator.sh"
 export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-/tmp/vantorag-bench-lookup-prefix}"
-server=""
+. "$top/bench/reference_server.sh"
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null || true
+  stop_reference_server
   WINEPREFIX="$WINE_TEST_PREFIX" wineserver -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -31,17 +31,13 @@ requests = [protocol.encode_request(2, i + 1, [os.urandom(20) for _ in range(100
 start, keys = time.perf_counter(), 0
 while time.perf_counter() - start < 3:
     for data in requests:
-        answerer.answer(protocol.parse_request(data), "127.0.0.1")
+        answerer.answer(protocol.parse_request(data), "127.0.0.1", "udp")
         keys += 100
     s.flush()
 print("server_keys_per_s=%.0f" % (keys / (time.perf_counter() - start)))
 PY
 
 echo "== client under Wine against the server on 127.0.0.1"
-python3 "$top/tools/lookup_server/lookupd.py" --store "$work/serve.sqlite" serve --udp-port 0 --tcp-ports 0 \
-  --ready-file "$work/ready" >/dev/null &
-server=$!
-while [ ! -s "$work/ready" ]; do sleep 0.1; done
-set -- $(cat "$work/ready")
-"$emulator" "$win/bench/lookup_client/lookup_client_bench.exe" --udp-port="$1" --tcp-port="$2" \
+start_reference_server "$work"
+"$emulator" "$win/bench/lookup_client/lookup_client_bench.exe" --udp-port="$udp" --tcp-port="$tcp" \
   --seconds="$seconds" | tr -d '\r'

@@ -13,9 +13,9 @@ emulator="$top/cmake/wine-emulator.sh"
 export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-$work/prefix}"
 export WINEPREFIX="$WINE_TEST_PREFIX"
 exe=$(ls "$build"/vantorag*.exe | head -n 1)
-server=""
+. "$top/bench/reference_server.sh"
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null || true
+  stop_reference_server
   wineserver -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
@@ -32,12 +32,7 @@ if not os.path.exists(os.path.join(root, "done")):
             f.write(head + os.urandom(2048))
     open(os.path.join(root, "done"), "w").close()
 PY
-rm -f "$work/ready" "$work/store.sqlite"*
-python3 "$top/tools/lookup_server/lookupd.py" --store "$work/store.sqlite" serve --udp-port 0 --tcp-ports 0 \
-  --ready-file "$work/ready" >/dev/null &
-server=$!
-while [ ! -s "$work/ready" ]; do sleep 0.1; done
-set -- $(cat "$work/ready")
+start_reference_server "$work"
 "$emulator" cmd /c exit 0 >/dev/null 2>&1 || true
 
 w() { printf 'Z:%s' "$(printf '%s' "$1" | tr / '\\')"; }
@@ -50,7 +45,7 @@ scan() {
 }
 scan --flsUdp=off --flsTcp=off >/dev/null  # warm the file cache
 offline=$(scan --flsUdp=off --flsTcp=off)
-online=$(scan --flsUdpPort="$1" --flsTcpPort="$2")
+online=$(scan --flsUdpPort="$udp" --flsTcpPort="$tcp")
 echo "scan_offline_s=$offline"
 echo "scan_with_local_server_s=$online"
 echo "lookup_share_percent=$(echo "scale=1; ($online - $offline) * 100 / $offline" | bc)"

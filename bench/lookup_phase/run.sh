@@ -12,19 +12,15 @@ emulator="$top/cmake/wine-emulator.sh"
 [ -e "$win/vantorag64.exe" ] && emulator="$top/cmake/wine64-emulator.sh"
 export WINE_TEST_PREFIX="${WINE_TEST_PREFIX:-/tmp/vantorag-bench-lookup-phase-prefix}"
 export WINE_TEST_PREFIX64="$WINE_TEST_PREFIX"
-server=""
+. "$top/bench/reference_server.sh"
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null || true
+  stop_reference_server
   WINEPREFIX="$WINE_TEST_PREFIX" wineserver -k >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-python3 "$top/tools/lookup_server/lookupd.py" --store "$work/store.sqlite" serve --udp-port 0 --tcp-ports 0 \
-  --no-http --ready-file "$work/ready" >/dev/null &
-server=$!
-while [ ! -s "$work/ready" ]; do sleep 0.1; done
-read udp tcp <"$work/ready"
+start_reference_server "$work"
 "$emulator" cmd /c exit 0 >/dev/null 2>&1
 for modules in "$@"; do
   "$emulator" "$win/bench/lookup_phase/lookup_phase_bench.exe" --modules="$modules" --udp-port="$udp" \

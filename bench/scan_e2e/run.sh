@@ -19,9 +19,9 @@ for program in "$build/$exe" "$build/bench/scan_e2e/scan_floor.exe" \
   [ -f "$program" ] || { echo "run.sh: $program is not built (targets vantorag scan_floor scan_phases)" >&2; exit 2; }
 done
 mkdir -p "$work"
-server=""
+. "$top/bench/reference_server.sh"
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null || true
+  stop_reference_server
   wineserver -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
@@ -50,15 +50,7 @@ total=$(du -sb "$work/tree" | cut -f1)
 echo "tree: $(find "$work/tree" -type f -name '*.exe' -o -type f -name '*.dll' | wc -l) files, $total bytes"
 
 # The reference lookup server, from an empty store: every file is looked up and answered.
-rm -f "$work/ready" "$work/store.sqlite"*
-python3 "$top/tools/lookup_server/lookupd.py" --store "$work/store.sqlite" serve --udp-port 0 --tcp-ports 0 \
-  --no-http --ready-file "$work/ready" >"$work/lookupd.log" 2>&1 &
-server=$!
-while [ ! -s "$work/ready" ]; do
-  kill -0 "$server" 2>/dev/null || { cat "$work/lookupd.log"; exit 1; }
-  sleep 0.1
-done
-read udp tcp _ <"$work/ready"
+start_reference_server "$work"
 
 # Warm the page cache for every side alike.
 find "$work/tree" -type f -exec cat {} + >/dev/null
