@@ -214,8 +214,6 @@ SigningProbe ProbeFileForSigning(const std::wstring& path, DWORD retryMs) {
   }
 }
 
-uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs) { return ProbeFileForSigning(path, retryMs).size; }
-
 namespace {
 CSigningWorker& ProcessWorker() {
   // Never destroyed: its threads may outlive every static object of the process.

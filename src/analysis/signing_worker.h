@@ -108,7 +108,4 @@ struct SigningProbe {
 };
 SigningProbe ProbeFileForSigning(const std::wstring& path, DWORD retryMs = 1000);
 
-// The size of that probe alone.
-uint32_t FileSizeForSigning(const std::wstring& path, DWORD retryMs = 1000);
-
 }  // namespace kal::cryptography

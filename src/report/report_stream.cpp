@@ -135,9 +135,9 @@ HRESULT CReportStream::End() {
   return writeError_;
 }
 
-void CReportStream::SetRaw(const wchar_t* name, const wchar_t* text, size_t length) {
+void CReportStream::SetRaw(const wchar_t* name, const std::wstring& text) {
   PutName(name);
-  Put(text, length);
+  Put(text.data(), text.size());
   Put(L"\"");
 }
 
@@ -148,34 +148,20 @@ void CReportStream::SetString(const wchar_t* name, const std::wstring& text) {
 }
 
 void CReportStream::SetBool(const wchar_t* name, bool value) {
-  const wchar_t* text = value ? L"true" : L"false";
-  SetRaw(name, text, wcslen(text));
+  PutName(name);
+  Put(value ? L"true\"" : L"false\"");
 }
 
-void CReportStream::SetDecimal(const wchar_t* name, bool negative, uint64_t magnitude) {
-  wchar_t digits[24];
-  wchar_t* first = digits + 24;
-  do {
-    *--first = static_cast<wchar_t>(L'0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (negative) *--first = L'-';
-  SetRaw(name, first, static_cast<size_t>(digits + 24 - first));
+void CReportStream::SetInt32(const wchar_t* name, int32_t value) { SetRaw(name, std::to_wstring(value)); }
+
+void CReportStream::SetUInt32(const wchar_t* name, uint32_t value) { SetRaw(name, std::to_wstring(value)); }
+
+void CReportStream::SetUInt64(const wchar_t* name, uint64_t value) {
+  SetRaw(name, std::to_wstring(static_cast<unsigned long long>(value)));
 }
-
-void CReportStream::SetInt32(const wchar_t* name, int32_t value) {
-  // The magnitude in 64 bits, so that INT32_MIN has one too.
-  const int64_t wide = value;
-  SetDecimal(name, wide < 0, static_cast<uint64_t>(wide < 0 ? -wide : wide));
-}
-
-void CReportStream::SetUInt32(const wchar_t* name, uint32_t value) { SetDecimal(name, false, value); }
-
-void CReportStream::SetUInt64(const wchar_t* name, uint64_t value) { SetDecimal(name, false, value); }
 
 void CReportStream::SetHex(const wchar_t* name, const uint8_t* bytes, size_t count) {
-  const std::wstring digits = FormatHex(bytes, count);
-  SetRaw(name, digits.data(), digits.size());
+  SetRaw(name, FormatHex(bytes, count));
 }
 
 HRESULT StreamReportFile(const std::wstring& path, const std::function<HRESULT(CReportStream& stream)>& write) {

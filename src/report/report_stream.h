@@ -40,8 +40,7 @@ class CReportStream final : public IReportSink {
   void Put(const wchar_t* text);
   void PutName(const wchar_t* name);  // ' name="'
   void PutEscaped(const wchar_t* text, size_t length);
-  void SetRaw(const wchar_t* name, const wchar_t* text, size_t length);  // text that needs no escaping
-  void SetDecimal(const wchar_t* name, bool negative, uint64_t magnitude);
+  void SetRaw(const wchar_t* name, const std::wstring& text);  // text that needs no escaping
   void CloseStartTag();
   void Flush();
 

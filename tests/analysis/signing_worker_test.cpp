@@ -167,7 +167,7 @@ TEST_F(SigningWorker, ExclusivelyHeldFileIsRetriedTwiceThenSizeZero) {
   CFileHandle held(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held);
   const DWORD start = ::GetTickCount();
-  EXPECT_EQ(0u, FileSizeForSigning(path));
+  EXPECT_EQ(0u, ProbeFileForSigning(path).size);
   const DWORD elapsed = ::GetTickCount() - start;
   EXPECT_GE(elapsed, 1900u);  // two waits of one second
   EXPECT_LT(elapsed, 2900u);  // and no third
@@ -177,7 +177,7 @@ TEST_F(SigningWorker, ExclusivelyHeldFileIsRetriedTwiceThenSizeZero) {
     ::Sleep(500);
     held.Reset();
   });
-  EXPECT_EQ(50u << 20, FileSizeForSigning(path, 300));
+  EXPECT_EQ(50u << 20, ProbeFileForSigning(path, 300).size);
   release.join();
 
   // Size 0 still allows the catalog source, though the file is large.
